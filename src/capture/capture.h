@@ -1,0 +1,12 @@
+#pragma once
+/* The capture child and the filter that turns its lines into lines of the lower window. */
+#include <cstddef>
+#include <string_view>
+
+int mpopen(const char *ifname, const char *expr);
+void read_capture();
+
+/* Pure helpers. */
+constexpr size_t LINE_SIZE = 1024;	/* one line, as the filter sees it */
+size_t next_piece(const char *data, size_t len, bool eof);
+bool filter_line(std::string_view line, std::string_view host, int cols, char out[LINE_SIZE]);

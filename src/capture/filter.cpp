@@ -1,0 +1,139 @@
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+#include "capture/capture.h"
+#include "main/main.h"
+
+/* One wake-up reads at most this many pipe buffers before keys get a turn. */
+constexpr int MAX_FILLS = 16;
+
+/*
+ * The next line in data, with its line end; a longer line comes in pieces
+ * of LINE_SIZE - 1 bytes.  0 while the line is incomplete: it waits for the
+ * rest, unless the program has ended.
+ */
+size_t next_piece(const char *data, size_t len, bool eof)
+{
+	size_t most = std::min(len, LINE_SIZE - 1);
+	const void *nl = memchr(data, '\n', most);
+
+	if (nl)
+		return static_cast<const char *>(nl) - data + 1;
+	if (most == LINE_SIZE - 1 || eof)
+		return most;
+	return 0;
+}
+
+/* Lines the capture program prints about packets begin with HH:MM:SS. */
+static bool has_stamp(std::string_view line)
+{
+	return line.size() >= 6 && line[2] == ':' && line[5] == ':';
+}
+
+static void remove_first(char *s, size_t *len, std::string_view pat)
+{
+	if (pat.empty())
+		return;
+	size_t at = std::string_view(s, *len).find(pat);
+	if (at == std::string_view::npos)
+		return;
+	memmove(s + at, s + at + pat.size(), *len - at - pat.size());
+	*len -= pat.size();
+}
+
+/*
+ * The shortened line: without the fraction of the second, the monitored
+ * host's own name and the checksum remarks, cut at the line end and to the
+ * width.  False for a line that is not shown.
+ */
+bool filter_line(std::string_view in, std::string_view host, int cols, char out[LINE_SIZE])
+{
+	if (!has_stamp(in))
+		return false;
+	in = in.substr(0, LINE_SIZE - 1);
+
+	/* HH:MM:SS.ffffff: drop indexes 8..14 */
+	size_t n = std::min<size_t>(in.size(), 8);
+	memcpy(out, in.data(), n);
+	if (in.size() > 15) {
+		memcpy(out + n, in.data() + 15, in.size() - 15);
+		n += in.size() - 15;
+	}
+	remove_first(out, &n, host);
+	remove_first(out, &n, " [tcp sum ok]");
+	remove_first(out, &n, " [udp sum ok]");
+	if (const void *nl = memchr(out, '\n', n))
+		n = static_cast<const char *>(nl) - out;
+	size_t width = cols > 1 ? cols - 1 : 0;
+	n = std::min({n, width, LINE_SIZE - 1});
+	out[n] = '\0';
+	return true;
+}
+
+/*
+ * Shows the complete lines in the buffer and keeps the incomplete rest.
+ * Of many lines only the last window's worth can be seen, so only those are
+ * drawn: the screen ends up the same at a fraction of the cost.
+ */
+static bool show_pieces(bool eof)
+{
+	char out[LINE_SIZE];
+	const char *buf = st.cap_buf;
+	size_t len = st.cap_len;
+	size_t off, k;
+	int shown = 0;
+	bool drawn = false;
+
+	for (off = 0; (k = next_piece(buf + off, len - off, eof)) != 0; off += k)
+		shown += has_stamp(std::string_view(buf + off, k));
+	int skip = shown - getmaxy(st.lower_win);
+	for (off = 0; (k = next_piece(buf + off, len - off, eof)) != 0; off += k) {
+		std::string_view line(buf + off, k);
+		if (!has_stamp(line) || skip-- > 0)
+			continue;
+		filter_line(line, st.host_pattern, COLS, out);
+		wprintw(st.lower_win, "\n%s", out);
+		drawn = true;
+	}
+	memmove(st.cap_buf, buf + off, len - off);
+	st.cap_len = len - off;
+	return drawn;
+}
+
+/*
+ * Reads what the pipe holds (it never blocks), shows every complete line
+ * and refreshes once.  At end of file the descriptor is closed so that the
+ * main loop stops watching it.
+ */
+void read_capture()
+{
+	bool eof = false;
+	bool drawn = false;
+
+	for (int fills = 0; fills < MAX_FILLS;) {
+		ssize_t n = read(st.capture, st.cap_buf + st.cap_len,
+				 sizeof st.cap_buf - st.cap_len);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n < 0 && errno == EAGAIN)
+			break;
+		if (n <= 0) {
+			eof = true;
+			break;
+		}
+		st.cap_len += n;
+		if (st.cap_len == sizeof st.cap_buf) {
+			drawn |= show_pieces(false);
+			fills++;
+		}
+	}
+	drawn |= show_pieces(eof);
+	if (drawn)
+		wrefresh(st.lower_win);
+	if (eof) {
+		close(st.capture);
+		st.capture = -1;
+	}
+}

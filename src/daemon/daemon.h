@@ -1,0 +1,6 @@
+#pragma once
+/* Background mode: the per-interface lock file and the move onto another terminal. */
+
+void check_lockfile(const char *path);
+void daemonize();
+void write_lockfile(const char *path);

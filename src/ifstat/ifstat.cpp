@@ -1,0 +1,205 @@
+#include <arpa/inet.h>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <net/if.h>
+#include <sys/socket.h>
+
+#include "ifstat/ifstat.h"
+#include "main/main.h"
+
+static const char unknown_host[] = "unknown hostname";
+
+static void request_conf(const char *ifname)
+{
+	st.conf_len = pf_getconf(st.if_sock, st.conf_buf, sizeof st.conf_buf);
+	st.cur_ifr = find_ifreq(st.conf_buf, st.conf_len, ifname);
+}
+
+static void read_counters(const if_row &r, uint64_t c[NCOUNTERS])
+{
+	c[IBYTES] = r.ibytes;
+	c[OBYTES] = r.obytes;
+	c[IPACKETS] = r.ipackets;
+	c[OPACKETS] = r.opackets;
+}
+
+/* The row of the located entry's interface; 0 if none.  Rows may have gaps. */
+static int search_row()
+{
+	for (int row = 1; row <= st.if_count; row++) {
+		if (pf_row(row, &st.ifmd) == 0 &&
+		    strncmp(st.ifmd.name, st.cur_ifr, IFNAME_SIZE) == 0)
+			return row;
+	}
+	return 0;
+}
+
+/* The starting point of every later difference. */
+static void take_row(int row)
+{
+	uint64_t c[NCOUNTERS];
+
+	st.mib_row = row;
+	st.chg_prev_time = st.chg_time = st.ifmd.lastchange;
+	pf_time(&st.last_update);
+	st.hour_mark = st.minute_mark = st.last_update.tv_sec;
+	read_counters(st.ifmd, c);
+	for (int i = 0; i < NCOUNTERS; i++)
+		st.snap_hour[i] = st.snap_minute[i] = st.snap_second[i] = c[i];
+}
+
+void if_init(const char *ifname)
+{
+	unsigned flags;
+
+	if (pf_ifcount(&st.if_count) < 0) {
+		perror("sysctl-ifcount");
+		cleanup_exit(1);
+	}
+	st.if_sock = socket(AF_INET, SOCK_DGRAM, 0);
+	request_conf(ifname);
+	if (!st.cur_ifr)
+		return;
+	if (pf_flags(st.if_sock, st.cur_ifr, &flags) < 0) {
+		perror("FLAGS");
+		cleanup_exit(1);
+	}
+	st.if_flags = flags & 0xffff;
+	int row = search_row();
+	if (row)
+		take_row(row);
+}
+
+/*
+ * The row found at start serves until it reads back another name or none:
+ * the interface was then deleted (and maybe made again under a new index),
+ * so the row is searched afresh, from a fresh count.
+ */
+static bool read_row()
+{
+	if (st.mib_row) {
+		if_row r;
+		if (pf_row(st.mib_row, &r) == 0 &&
+		    strncmp(r.name, st.cur_ifr, IFNAME_SIZE) == 0) {
+			st.ifmd = r;
+			return true;
+		}
+		st.mib_row = 0;
+		return false;
+	}
+	if (pf_ifcount(&st.if_count) < 0)
+		return false;
+	int row = search_row();
+	if (!row)
+		return false;
+	take_row(row);
+	return true;
+}
+
+static void show_address(unsigned flags)
+{
+	char addr[ADDR_TEXT_SIZE];
+	in_addr a;
+
+	memcpy(&a, st.cur_ifr + 20, sizeof a);
+	inet_ntop(AF_INET, &a, addr, sizeof addr);
+	/* the resolver can block for seconds: ask only when the address changed */
+	if (strcmp(addr, st.last_addr) != 0) {
+		snprintf(st.last_addr, sizeof st.last_addr, "%s", addr);
+		if (pf_hostname(a, st.host_name, sizeof st.host_name) == 0)
+			st.host_pattern = st.host_name;
+		else
+			st.host_pattern = unknown_host;
+	}
+	mvwprintw(st.upper_win, 1, 6, "%-15s", addr);
+	mvwprintw(st.upper_win, 1, 22, "%-36s", st.host_pattern);
+
+	if (flags & IFF_LOOPBACK)
+		return;
+	in_addr other;
+	if (flags & IFF_POINTOPOINT) {
+		if (pf_dstaddr(st.if_sock, st.cur_ifr, &other) < 0)
+			fatal_perror("DST");
+	} else if (pf_brdaddr(st.if_sock, st.cur_ifr, &other) < 0)
+		fatal_perror("BRD");
+	inet_ntop(AF_INET, &other, addr, sizeof addr);
+	mvwprintw(st.upper_win, 1, 64, "%-15s", addr);
+}
+
+static void show_change(time_t now)
+{
+	char text[SINCE_TEXT_SIZE];
+	time_t t = st.ifmd.lastchange;
+
+	if (t == 0) {
+		mvwaddstr(st.upper_win, 2, 5, "last administrative change time unsupported by driver");
+		return;
+	}
+	int64_t elapsed = static_cast<int64_t>(difftime(now, t));
+	format_since(text, sizeof text, t, elapsed);
+	mvwprintw(st.upper_win, 2, 5, "%-35s", text);
+	if (t != st.chg_time) {
+		st.chg_prev_time = st.chg_time;
+		st.chg_time = t;
+		format_since(text, sizeof text, st.chg_prev_time, st.prev_elapsed);
+		mvwprintw(st.upper_win, 2, 44, "%-35s", text);
+	}
+	st.prev_elapsed = elapsed;
+}
+
+/* Rows 5..8 in counter order; each window shows the change since its mark. */
+static void show_window(const uint64_t c[NCOUNTERS], uint64_t snap[NCOUNTERS], int col,
+			const char *fmt)
+{
+	for (int i = 0; i < NCOUNTERS; i++) {
+		mvwprintw(st.upper_win, 5 + i, col, fmt, c[i] - snap[i]);
+		snap[i] = c[i];
+	}
+}
+
+static void show_counters(time_t now)
+{
+	char text[COUNT_TEXT_SIZE];
+	uint64_t c[NCOUNTERS];
+
+	read_counters(st.ifmd, c);
+	format_count(text, sizeof text, c[IBYTES]);
+	mvwprintw(st.upper_win, 3, 12, "%-24s", text);
+	format_count(text, sizeof text, c[OBYTES]);
+	mvwprintw(st.upper_win, 3, 53, "%-24s", text);
+	mvwprintw(st.upper_win, 4, 12, "%" PRIu64, c[IPACKETS]);
+	mvwprintw(st.upper_win, 4, 53, "%" PRIu64, c[OPACKETS]);
+	show_change(now);
+
+	show_window(c, st.snap_second, 70, "%-9" PRIu64);
+	if (now > st.minute_mark + 60) {
+		st.minute_mark = now;
+		show_window(c, st.snap_minute, 42, "%-16" PRIu64);
+	}
+	if (now > st.hour_mark + 3600) {
+		st.hour_mark = now;
+		show_window(c, st.snap_hour, 12, "%-16" PRIu64);
+	}
+}
+
+void if_update(const char *ifname)
+{
+	timeval tv;
+	unsigned flags;
+
+	pf_time(&tv);
+	if (!second_passed(st.last_update, tv))
+		return;
+	st.last_update = tv;
+
+	request_conf(ifname);
+	if (!st.cur_ifr)
+		return;
+	if (pf_flags(st.if_sock, st.cur_ifr, &flags) < 0)
+		fatal_perror("FLAGS");
+	show_address(flags);
+	if (read_row())
+		show_counters(tv.tv_sec);
+	wrefresh(st.upper_win);
+}

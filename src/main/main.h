@@ -1,0 +1,83 @@
+#pragma once
+/*
+ * The program state record, shared by every module, and the process control
+ * that the other modules call: the orderly exit and the wait for input.
+ */
+#include <csignal>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <curses.h>
+#include <netdb.h>
+#include <sys/select.h>
+#include <sys/time.h>
+#include <sys/types.h>
+
+#include "platform/netif.h"
+
+constexpr int VERSION_MAJOR = 1;
+constexpr int VERSION_MINOR = 4;
+
+constexpr size_t LOCKPATH_SIZE = 1024;
+constexpr size_t CONF_SIZE = 2048;	/* the configuration list we ask for */
+constexpr size_t ADDR_TEXT_SIZE = 16;	/* "255.255.255.255" */
+constexpr size_t CAPTURE_BUF_SIZE = 65536;	/* one pipe's worth of capture output */
+
+enum counter { IBYTES, OBYTES, IPACKETS, OPACKETS, NCOUNTERS };
+
+struct state {
+	/* options and lock file */
+	int background;
+	const char *tty_path;
+	int have_tty;
+	const char *term_type;
+	int have_term;
+	char lockpath[LOCKPATH_SIZE];
+	int lock_written;	/* this process created the lock file */
+
+	/* capture child: the pipe's reading end, -1 when none or at its end */
+	int capture;
+	pid_t child_pid;
+	char cap_buf[CAPTURE_BUF_SIZE];	/* output not yet shown: partial line */
+	size_t cap_len;
+
+	/* screen */
+	WINDOW *upper_win;
+	WINDOW *lower_win;
+	int curses_active;
+
+	/* interface lookup */
+	int if_count;
+	int if_sock;
+	int conf_len;
+	alignas(8) char conf_buf[CONF_SIZE];	/* the configuration list */
+	char *cur_ifr;
+	unsigned short if_flags;
+	int mib_row;
+	if_row ifmd;
+
+	/* sampler */
+	timeval last_update;
+	time_t hour_mark, minute_mark;
+	uint64_t snap_hour[NCOUNTERS], snap_minute[NCOUNTERS], snap_second[NCOUNTERS];
+	time_t chg_time, chg_prev_time;
+	char last_addr[ADDR_TEXT_SIZE];
+	const char *host_pattern;
+	char host_name[NI_MAXHOST];
+	int64_t prev_elapsed;
+};
+
+extern state st;
+
+enum opt_result { OPT_OK, OPT_USAGE, OPT_NEED_TTY };
+
+opt_result parse_options(int argc, char **argv, state *s, const char **ifname,
+			 const char **expr);
+bool make_lockpath(char *buf, size_t size, const char *ifname);
+[[noreturn]] void usage();
+
+void install_signals();
+void child_signals();
+int wait_input(int nfds, fd_set *readable, int seconds);
+[[noreturn]] void cleanup_exit(int status);
+[[noreturn]] void fatal_perror(const char *what);

@@ -1,0 +1,78 @@
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+#include "main/main.h"
+#include "screen/screen.h"
+
+bool make_lockpath(char *buf, size_t size, const char *ifname)
+{
+	int n = snprintf(buf, size, "%s-%s%s", "/var/run/ravlet", ifname, ".pid");
+
+	return n >= 0 && static_cast<size_t>(n) < size;
+}
+
+/*
+ * The name goes into a file name under /var/run that root writes and
+ * removes, and into the title line: refuse what would leave the directory
+ * or not fit, rather than cut it (two cut names could share one lock file).
+ */
+static bool ifname_ok(const char *ifname)
+{
+	char lock[LOCKPATH_SIZE];
+	char title[TITLE_SIZE];
+
+	return !strchr(ifname, '/') && make_lockpath(lock, sizeof lock, ifname) &&
+	       title_line(title, ifname, 0);
+}
+
+opt_result parse_options(int argc, char **argv, state *s, const char **ifname,
+			 const char **expr)
+{
+	int c;
+
+	*ifname = pf_default_ifname;
+	*expr = "";
+	while ((c = getopt(argc, argv, pf_optstring)) != -1) {
+		switch (c) {
+		case 'b':
+			s->background = 1;
+			break;
+		case 'e':
+			*expr = optarg;
+			break;
+		case 'i':
+			*ifname = optarg;
+			break;
+		case 'r':
+			s->tty_path = optarg;
+			s->have_tty = 1;
+			break;
+		case 't':
+			s->term_type = optarg;
+			s->have_term = 1;
+			break;
+		default:
+			return OPT_USAGE;
+		}
+	}
+	if (!ifname_ok(*ifname))
+		return OPT_USAGE;
+	if (s->background && (!s->have_tty || !s->have_term))
+		return OPT_NEED_TTY;
+	return OPT_OK;
+}
+
+void usage()
+{
+	fprintf(stderr, "\n");
+	fprintf(stderr, "ravlet -b -e <expr> -i <if> -r <tty> -t <termtype> (V%d.%d)\n",
+		VERSION_MAJOR, VERSION_MINOR);
+	fprintf(stderr, "       -b        run in background [needs -r and -t]\n");
+	fprintf(stderr, "       -e <expr> tcpdump expression\n");
+	fprintf(stderr, "       -i <if>   monitor interface <if>, default %s\n", pf_default_ifname);
+	fprintf(stderr, "       -r <tty>  redirect output to device <tty>\n");
+	fprintf(stderr, "       -t <term> terminal type for device <tty>\n");
+	exit(1);
+}

@@ -1,0 +1,57 @@
+#pragma once
+/*
+ * The operating system's side of the interface statistics: one source file
+ * per OS (netif_linux.cpp, netif_freebsd.cpp), and a fake one for the unit
+ * tests.  Every operation must yield the same on every OS:
+ *
+ * pf_ifcount   the number of rows in the statistics table, i.e. the highest
+ *              interface index in use; rows 1..count then reach every
+ *              interface.  0, or -1 with errno set.
+ * pf_getconf   the interface configuration list, written into buf (at most
+ *              size bytes, whole entries only) in the BSD record layout: a
+ *              16-byte name, then a socket address whose first byte is its
+ *              length and second its family; an entry takes
+ *              16 + max(length, 16) bytes.  Link-level, IPv4 (family 2, the
+ *              address in bytes 20..23 of the entry) and IPv6 entries, in the
+ *              kernel's order.  The length written, or -1 with errno set.
+ * pf_flags     the interface flags (IFF_*) of a list entry's interface.  May
+ *              overwrite bytes 16..19 of the entry, never the address behind.
+ * pf_dstaddr   the peer address of a point-to-point entry.
+ * pf_brdaddr   the broadcast address of an entry.
+ * pf_row       the statistics row with this index: name, the four 64-bit
+ *              counters as the kernel keeps them, and the wall-clock time of
+ *              the last administrative change, 0 where the kernel keeps none.
+ *              -1 when there is no such row; out is then left alone.
+ * pf_time      the time of day (the unit tests drive their own clock).
+ * pf_hostname  the official host name of an IPv4 address into buf (never
+ *              past size bytes); 0 if found, -1 if not.  May block for as
+ *              long as the resolver takes.
+ * The flag and address requests go through sock, an IPv4 datagram socket.
+ */
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <netinet/in.h>
+#include <sys/time.h>
+
+constexpr size_t IFNAME_SIZE = 16;
+
+struct if_row {
+	char name[IFNAME_SIZE];
+	uint64_t ibytes, obytes, ipackets, opackets;
+	time_t lastchange;
+};
+
+int pf_ifcount(int *count);
+int pf_getconf(int sock, char *buf, int size);
+int pf_flags(int sock, char *entry, unsigned *flags);
+int pf_dstaddr(int sock, char *entry, struct in_addr *addr);
+int pf_brdaddr(int sock, char *entry, struct in_addr *addr);
+int pf_row(int row, struct if_row *out);
+void pf_time(timeval *now);
+int pf_hostname(struct in_addr addr, char *buf, size_t size);
+
+/* Host defaults that differ between the systems. */
+extern const char pf_default_ifname[];
+extern const char pf_optstring[];
+extern const char *const pf_capture_programs[];

@@ -1,0 +1,88 @@
+/*
+ * FreeBSD: the interface count and statistics rows from the ifmib sysctls,
+ * the configuration list, flags and addresses from the interface requests,
+ * made in place on the entry of the list.
+ */
+#include "platform/netif.h"
+
+#include <cstring>
+#include <net/if.h>
+#include <net/if_mib.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/sockio.h>
+#include <sys/sysctl.h>
+#include <sys/types.h>
+
+const char pf_default_ifname[] = "lo0";
+const char pf_optstring[] = "be:i:r:t:";
+const char *const pf_capture_programs[] = {"/usr/sbin/tcpdump", nullptr};
+
+int pf_ifcount(int *count)
+{
+	size_t len = sizeof *count;
+
+	return sysctlbyname("net.link.generic.system.ifcount", count, &len, nullptr, 0);
+}
+
+int pf_getconf(int sock, char *buf, int size)
+{
+	ifconf ifc;
+
+	ifc.ifc_len = size;
+	ifc.ifc_buf = buf;
+	if (ioctl(sock, SIOCGIFCONF, &ifc) < 0)
+		return -1;
+	return ifc.ifc_len;
+}
+
+int pf_flags(int sock, char *entry, unsigned *flags)
+{
+	ifreq *ifr = reinterpret_cast<ifreq *>(entry);
+
+	if (ioctl(sock, SIOCGIFFLAGS, ifr) < 0)
+		return -1;
+	*flags = (ifr->ifr_flags & 0xffff) | (ifr->ifr_flagshigh << 16);
+	return 0;
+}
+
+static int addr_ioctl(int sock, unsigned long req, char *entry, in_addr *addr)
+{
+	ifreq *ifr = reinterpret_cast<ifreq *>(entry);
+
+	if (ioctl(sock, req, ifr) < 0)
+		return -1;
+	sockaddr_in sin;
+	memcpy(&sin, &ifr->ifr_addr, sizeof sin);
+	*addr = sin.sin_addr;
+	return 0;
+}
+
+int pf_dstaddr(int sock, char *entry, in_addr *addr)
+{
+	return addr_ioctl(sock, SIOCGIFDSTADDR, entry, addr);
+}
+
+int pf_brdaddr(int sock, char *entry, in_addr *addr)
+{
+	return addr_ioctl(sock, SIOCGIFBRDADDR, entry, addr);
+}
+
+int pf_row(int row, if_row *out)
+{
+	int name[6] = {CTL_NET, PF_LINK, NETLINK_GENERIC, IFMIB_IFDATA, row, IFDATA_GENERAL};
+	ifmibdata md;
+	size_t len = sizeof md;
+
+	if (sysctl(name, 6, &md, &len, nullptr, 0) < 0)
+		return -1;
+	memset(out->name, 0, sizeof out->name);
+	strlcpy(out->name, md.ifmd_name, sizeof out->name);
+	out->ibytes = md.ifmd_data.ifi_ibytes;
+	out->obytes = md.ifmd_data.ifi_obytes;
+	out->ipackets = md.ifmd_data.ifi_ipackets;
+	out->opackets = md.ifmd_data.ifi_opackets;
+	out->lastchange = md.ifmd_data.ifi_lastchange.tv_sec;
+	return 0;
+}

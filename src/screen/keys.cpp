@@ -1,0 +1,108 @@
+#include "main/main.h"
+#include "screen/screen.h"
+
+constexpr int MENU_ROWS = 6, MENU_COLS = 26, MENU_ROW = 15, MENU_COL = 5;
+constexpr int MENU_TIMEOUT = 5;	/* seconds after opening or the last Tab */
+
+static const char *const menu_entries[] = {
+	"1 - (D)isplay refresh",
+	"2 - (Q)uit the program",
+};
+
+enum menu_action { MENU_TOGGLE, MENU_REDRAW, MENU_QUIT, MENU_CLOSE };
+
+/* What a key in the open menu does, with entry `highlight` highlighted. */
+static menu_action menu_key(int key, int highlight)
+{
+	switch (key) {
+	case '\t':
+	case ' ':
+		return MENU_TOGGLE;
+	case '\n':
+	case '\r':
+		return highlight == 1 ? MENU_QUIT : MENU_REDRAW;
+	case '1':
+	case 'D':
+	case 'd':
+		return MENU_REDRAW;
+	case '2':
+	case 'Q':
+	case 'q':
+		return MENU_QUIT;
+	default:
+		return MENU_CLOSE;
+	}
+}
+
+static void menu_entry(WINDOW *w, int i, bool highlighted)
+{
+	if (highlighted)
+		wstandout(w);
+	if (wmove(w, 2 + i, 2) != ERR)
+		waddstr(w, menu_entries[i]);
+	wstandend(w);
+}
+
+void command_menu()
+{
+	WINDOW *w = newwin(MENU_ROWS, MENU_COLS, MENU_ROW, MENU_COL);
+	int highlight = 0;
+
+	if (!w)
+		return;
+	wborder(w, '|', '|', '-', '-', 0, 0, 0, 0);
+	wstandout(w);
+	if (wmove(w, 0, 10) != ERR)
+		waddstr(w, "Command");
+	wstandend(w);
+	menu_entry(w, 0, false);
+	menu_entry(w, 1, false);
+	menu_entry(w, highlight, true);
+
+	for (bool open = true; open;) {
+		fd_set readable;
+
+		wstandend(w);
+		wrefresh(w);
+		FD_ZERO(&readable);
+		FD_SET(0, &readable);
+		if (wait_input(1, &readable, MENU_TIMEOUT) <= 0)
+			break;
+		switch (menu_key(wgetch(w), highlight)) {
+		case MENU_TOGGLE:
+			menu_entry(w, highlight, false);
+			highlight = !highlight;
+			menu_entry(w, highlight, true);
+			break;
+		case MENU_REDRAW:
+			wrefresh(curscr);
+			open = false;
+			break;
+		case MENU_QUIT:
+			cleanup_exit(0);
+		case MENU_CLOSE:
+			open = false;
+			break;
+		}
+	}
+	delwin(w);
+	wtouchln(st.lower_win, 0, getmaxy(st.lower_win), 1);
+	wrefresh(st.lower_win);
+}
+
+void handle_key()
+{
+	switch (wgetch(stdscr)) {
+	case 3:		/* control-C: raw mode makes it a key, not a signal */
+		cleanup_exit(0);
+	case '\n':
+	case '\r':
+		command_menu();
+		break;
+	case 12:	/* control-L */
+		wrefresh(curscr);
+		break;
+	default:
+		break;
+	}
+}
