@@ -1,0 +1,161 @@
+# Shared by the end-to-end tests: a throwaway network, ravlet on a real
+# terminal (tmux), and cleanup of everything made, also on failure.
+#
+# The test script sets RAVLET (the binary) and sources this file.
+
+set -u
+E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+RAVLET=${RAVLET:?RAVLET must name the binary under test}
+T=$(mktemp -d /tmp/ravlet-e2e.XXXXXX)
+chmod 755 "$T"
+NS=rvt$$a		# where ravlet runs
+NSB=rvt$$b		# the other end of the veth
+SOCK=ravlet-test-$$
+PASSED=0
+FAILED=0
+OWN_PIDS=()		# processes we started outside tmux, ended by pid
+
+cleanup() {
+	local pid
+	for pid in "${OWN_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
+	tmux -L "$SOCK" kill-server 2>/dev/null
+	for ns in "$NS" "$NSB"; do
+		if [ -e "/run/netns/$ns" ]; then
+			# everything in our namespaces was started by this test
+			for pid in $(ip netns pids "$ns" 2>/dev/null); do kill -9 "$pid" 2>/dev/null; done
+			ip netns delete "$ns" 2>/dev/null
+		fi
+		rm -rf "/etc/netns/$ns"
+	done
+	rm -rf "$T"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+
+# A test that cannot run here is skipped, except under CI, where it always can.
+skip() {
+	echo "SKIP: $*"
+	if [ "${CI:-}" = true ]; then
+		echo "CI=true: an end-to-end test must not be skipped"
+		exit 1
+	fi
+	exit 77
+}
+
+require_root() {
+	[ "$(id -u)" = 0 ] || skip "needs root"
+	command -v tmux >/dev/null || skip "needs tmux"
+	command -v ip >/dev/null || skip "needs iproute2"
+}
+
+ok() { PASSED=$((PASSED + 1)); echo "ok - $*"; }
+bad() { FAILED=$((FAILED + 1)); echo "FAIL - $*"; }
+check() { # check DESCRIPTION COMMAND...
+	local what=$1
+	shift
+	if "$@"; then ok "$what"; else bad "$what"; fi
+}
+finish() {
+	echo "$PASSED passed, $FAILED failed"
+	[ "$FAILED" = 0 ]
+	exit $?
+}
+
+# The test network: NS with loopback, veth vt0 (10.77.0.1/24, broadcast
+# 10.77.0.255) whose peer vt1 (10.77.0.2) lives in NSB, and tun tn0 with
+# 10.78.0.1 peer 10.78.0.2.  Host names come from /etc/netns/NS/hosts.
+net_up() {
+	ip netns add "$NS" || skip "cannot make network namespaces"
+	ip netns add "$NSB"
+	ip -n "$NS" link set lo up
+	ip -n "$NSB" link set lo up
+	ip link add vt0 netns "$NS" type veth peer name vt1 netns "$NSB"
+	ip -n "$NS" addr add 10.77.0.1/24 brd 10.77.0.255 dev vt0
+	ip -n "$NSB" addr add 10.77.0.2/24 brd 10.77.0.255 dev vt1
+	ip -n "$NS" link set vt0 up
+	ip -n "$NSB" link set vt1 up
+	if [ -c /dev/net/tun ]; then
+		ip -n "$NS" tuntap add dev tn0 mode tun
+		ip -n "$NS" addr add 10.78.0.1 peer 10.78.0.2 dev tn0
+		ip -n "$NS" link set tn0 up
+	fi
+	mkdir -p "/etc/netns/$NS"
+	cat > "/etc/netns/$NS/hosts" <<-HOSTS
+	127.0.0.1 localhost
+	10.77.0.1 alpha.test alpha
+	10.77.0.2 beta.test beta
+	10.78.0.1 tunnel.test
+	HOSTS
+}
+
+# in_ns COMMAND...: run in the monitor's namespace
+in_ns() { ip netns exec "$NS" "$@"; }
+
+# start SIZE [--stderr-on-screen] ARGS...: ravlet ARGS in NS on a fresh
+# tmux terminal of SIZE (COLSxLINES); sets RUN (its record folder) and RPID.
+RUN_N=0
+start() {
+	local size=$1 cols lines opt=()
+	shift
+	cols=${size%x*}
+	lines=${size#*x}
+	if [ "${1:-}" = --stderr-on-screen ]; then opt=(--stderr-on-screen); shift; fi
+	RUN_N=$((RUN_N + 1))
+	RUN=$T/run$RUN_N
+	mkdir -p "$RUN"
+	tmux -L "$SOCK" -f /dev/null kill-session -t rv 2>/dev/null
+	tmux -L "$SOCK" -f /dev/null new-session -d -s rv -x "$cols" -y "$lines" \
+		"$E2E_DIR/pane.sh" "$RUN" "${opt[@]}" ip netns exec "$NS" "$RAVLET" "$@"
+	local i
+	for i in $(seq 100); do
+		[ -s "$RUN/pid" ] && break
+		sleep 0.05
+	done
+	RPID=$(cat "$RUN/pid")
+}
+
+screen() { tmux -L "$SOCK" capture-pane -p -t rv; }
+screen_e() { tmux -L "$SOCK" capture-pane -p -e -t rv; }
+keys() { tmux -L "$SOCK" send-keys -t rv "$@"; }
+
+# row N of the screen (from 0), or a part: row N [COL [LEN]]
+row() {
+	local line
+	line=$(screen | sed -n "$(($1 + 1))p")
+	if [ $# -ge 2 ]; then line=${line:$2:${3:-1000}}; fi
+	printf '%s' "$line"
+}
+
+# wait_for PATTERN [SECONDS]: until the screen shows PATTERN (grep -E)
+wait_for() {
+	local i n=$(( ${2:-5} * 20 ))
+	for ((i = 0; i < n; i++)); do
+		screen | grep -qE -- "$1" && return 0
+		sleep 0.05
+	done
+	echo "# screen never showed: $1"
+	screen | sed 's/^/# | /'
+	return 1
+}
+
+# wait_exit [SECONDS]: until ravlet ended; sets STATUS (empty if it did not)
+wait_exit() {
+	local i n=$(( ${1:-5} * 20 ))
+	STATUS=
+	for ((i = 0; i < n; i++)); do
+		if [ -s "$RUN/status" ]; then
+			STATUS=$(cat "$RUN/status")
+			return 0
+		fi
+		sleep 0.05
+	done
+	return 1
+}
+
+# The terminal after ravlet: echo and canonical input back on.
+restored() {
+	grep -qE '(^| )echo( |$)' "$RUN/stty" && grep -qE '(^| )icanon( |$)' "$RUN/stty"
+}
+
+# No process is left in the monitor's namespace (the capture child above all).
+ns_empty() { [ -z "$(ip netns pids "$NS")" ]; }

@@ -1,0 +1,22 @@
+#pragma once
+/* The fake platform: what the unit tests make the "kernel" say. */
+#include "platform/netif.h"
+
+constexpr int FAKE_ROWS = 8;
+
+struct fake_kernel {
+	unsigned char conf[4096];	/* the configuration list, BSD layout */
+	int conf_len;
+	int ifcount;
+	if_row rows[FAKE_ROWS + 1];	/* by index; an empty name is a missing row */
+	unsigned flags;
+	in_addr dst, brd;
+	const char *hostname;		/* null: the look-up finds nothing */
+	int lookups;
+	timeval now;
+};
+extern fake_kernel fake;
+
+void fake_reset();
+/* Appends an entry; addr is dotted IPv4 for family 2, else ignored. */
+void fake_entry(const char *name, int family, int salen, const char *addr = nullptr);

@@ -1,0 +1,86 @@
+#include <gtest/gtest.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "main/main.h"
+
+namespace {
+
+struct parsed {
+	opt_result result;
+	state s;
+	std::string ifname, expr;
+};
+
+parsed parse(std::vector<std::string> args)
+{
+	std::vector<char *> argv;
+	args.insert(args.begin(), "ravlet");
+	for (auto &a : args)
+		argv.push_back(a.data());
+	argv.push_back(nullptr);
+
+	parsed p{};
+	const char *ifname, *expr;
+	optind = 0;	/* glibc: start afresh */
+	opterr = 0;
+	p.result = parse_options(static_cast<int>(args.size()), argv.data(), &p.s, &ifname, &expr);
+	p.ifname = ifname;
+	p.expr = expr;
+	return p;
+}
+
+TEST(Options, DefaultsAndLastOccurrenceWins)
+{
+	parsed p = parse({});
+	EXPECT_EQ(p.result, OPT_OK);
+	EXPECT_EQ(p.ifname, "lo");
+	EXPECT_EQ(p.expr, "");
+	EXPECT_EQ(p.s.background, 0);
+
+	p = parse({"-i", "em0", "-ilo0", "-e", "port 22"});
+	EXPECT_EQ(p.result, OPT_OK);
+	EXPECT_EQ(p.ifname, "lo0");
+	EXPECT_EQ(p.expr, "port 22");
+}
+
+TEST(Options, GroupedLettersAndNoReordering)
+{
+	parsed p = parse({"-bi", "vt0", "-rtty1", "-t", "vt220"});
+	EXPECT_EQ(p.result, OPT_OK);
+	EXPECT_EQ(p.s.background, 1);
+	EXPECT_STREQ(p.s.tty_path, "tty1");
+	EXPECT_STREQ(p.s.term_type, "vt220");
+
+	/* parsing stops at the first word that is not an option */
+	p = parse({"-i", "vt0", "extra", "-b"});
+	EXPECT_EQ(p.result, OPT_OK);
+	EXPECT_EQ(p.s.background, 0);
+}
+
+TEST(Options, BackgroundNeedsDeviceAndType)
+{
+	EXPECT_EQ(parse({"-b", "-r", "/dev/tty1"}).result, OPT_NEED_TTY);
+	EXPECT_EQ(parse({"-b", "-t", "vt220"}).result, OPT_NEED_TTY);
+	EXPECT_EQ(parse({"-r", "/dev/tty1", "-t", "vt220"}).result, OPT_OK);
+	EXPECT_EQ(parse({"-x"}).result, OPT_USAGE);
+	EXPECT_EQ(parse({"-i"}).result, OPT_USAGE);
+}
+
+TEST(Options, InterfaceNamesThatCouldEscapeOrNotFit)
+{
+	EXPECT_EQ(parse({"-i", "../etc/x"}).result, OPT_USAGE);
+	/* the title holds the name whole up to 511 bytes in all */
+	std::string longest(511 - std::string("----- ravlet (1.4) ----------------  -").size(), 'a');
+	EXPECT_EQ(parse({"-i", longest}).result, OPT_OK);
+	EXPECT_EQ(parse({"-i", longest + "a"}).result, OPT_USAGE);
+
+	char path[LOCKPATH_SIZE];
+	EXPECT_TRUE(make_lockpath(path, sizeof path, "vt0"));
+	EXPECT_STREQ(path, "/var/run/ravlet-vt0.pid");
+	EXPECT_FALSE(make_lockpath(path, sizeof path, std::string(1004, 'a').c_str()));
+	EXPECT_TRUE(make_lockpath(path, sizeof path, std::string(1003, 'a').c_str()));
+}
+
+}
