@@ -14,6 +14,7 @@ SOCK=ravlet-test-$$
 PASSED=0
 FAILED=0
 OWN_PIDS=()		# processes we started outside tmux, ended by pid
+WRAP=()			# a command to run ravlet under (valgrind, strace)
 
 cleanup() {
 	local pid
@@ -105,7 +106,7 @@ start() {
 	mkdir -p "$RUN"
 	tmux -L "$SOCK" -f /dev/null kill-session -t rv 2>/dev/null
 	tmux -L "$SOCK" -f /dev/null new-session -d -s rv -x "$cols" -y "$lines" \
-		"$E2E_DIR/pane.sh" "$RUN" "${opt[@]}" ip netns exec "$NS" "$RAVLET" "$@"
+		"$E2E_DIR/pane.sh" "$RUN" "${opt[@]}" ip netns exec "$NS" "${WRAP[@]}" "$RAVLET" "$@"
 	local i
 	for i in $(seq 100); do
 		[ -s "$RUN/pid" ] && break

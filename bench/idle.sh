@@ -1,0 +1,39 @@
+#!/bin/bash
+# Idle cost of a running monitor: wake-ups, system calls per sample, CPU, and
+# heap allocations after start-up.  As root:  bench/idle.sh build/ravlet [SECONDS]
+# A veth with no traffic and the capture pane quiet (filter "icmp").
+RAVLET=$(realpath "$1")
+SECS=${2:-60}
+. "$(dirname "$0")/../tests/e2e/lib.sh"
+require_root
+command -v strace >/dev/null || skip "needs strace"
+net_up
+sleep 2	# let IPv6 address set-up noise pass
+
+start 80x24 -i vt0 -e icmp
+wait_for alpha
+ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+t0=$(ticks "$RPID")
+timeout -s INT "$SECS" strace -c -p "$RPID" -o "$T/strace" 2>/dev/null
+t1=$(ticks "$RPID")
+kill "$RPID"; wait_exit
+hz=$(getconf CLK_TCK)
+waits=$(awk '$NF == "pselect6" {print $4}' "$T/strace")
+total=$(awk '$1 == "100.00" {print $4}' "$T/strace")
+echo "over $SECS s idle:"
+echo "  wake-ups (pselect6 calls): $waits, $(echo "scale=2; $waits / $SECS" | bc) per second"
+echo "  system calls: $total, $(echo "scale=1; $total / $SECS" | bc) per second, one sample a second"
+echo "  CPU: $(echo "scale=3; ($t1 - $t0) / $hz" | bc) s"
+sed 's/^/  | /' "$T/strace"
+
+if command -v valgrind >/dev/null; then
+	# Heap: the allocation count at exit is the same for a short and a long run.
+	for secs in 3 13; do
+		WRAP=(valgrind --log-file="$T/vg$secs")
+		start 80x24 -i vt0 -e icmp
+		wait_for alpha 30
+		sleep "$secs"
+		kill "$RPID"; wait_exit 30
+		echo "  heap after ${secs}s: $(grep -o 'total heap usage: [0-9,]* allocs' "$T/vg$secs")"
+	done
+fi

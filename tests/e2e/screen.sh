@@ -1,0 +1,100 @@
+#!/bin/bash
+# The statistics screen on real interfaces: layout, addresses, host names,
+# counters against the kernel's, and the refusal of too small a terminal.
+RAVLET=$1
+. "$(dirname "$0")/lib.sh"
+require_root
+net_up
+
+dashes() { printf -- '-%.0s' $(seq "$1"); }
+kernel() { in_ns cat "/sys/class/net/$1/statistics/$2"; }
+
+start 80x24 -i vt0
+wait_for 'alpha\.test'
+check "title line, filled with - to the width" \
+	test "$(row 0)" = "----- ravlet (1.4) ---------------- vt0 -$(dashes 39)"
+check "address at column 6, host name from /etc/hosts at column 22" \
+	test "$(row 1 0 32)" = "addr: 10.77.0.1       alpha.test"
+check "brc: at column 59, the broadcast address at column 64" \
+	test "$(row 1 59)" = "brc: 10.77.0.255"
+check "the change line" bash -c '[[ "$0" =~ ^chg:\ ([A-Z][a-z]{2}\ .{20}\ \(-?[0-9]+:-?[0-9]+:-?[0-9]+\)|last\ administrative\ change\ time\ unsupported\ by\ driver) ]]' "$(row 2)"
+check "counter labels" test "$(row 3 0 12)" = "  bytes in: "
+check "hour and minute placeholders wait for their windows" \
+	test "$(row 5 0 43)" = " inbytes/h: -                  inbytes/m: -"
+check "capture title in row 9" test "$(row 9)" = "----- tcpdump output $(dashes 59)"
+standout_rows() { screen_e | grep -n $'\e\[7m' | cut -d: -f1 | tr '\n' ' '; }
+check "title bars in standout" test "$(standout_rows)" = "1 10 "
+
+# Real traffic across the veth: 5 pings a second from the other end.
+ip netns exec "$NSB" ping -q -i 0.2 10.77.0.1 > /dev/null 2>&1 &
+OWN_PIDS+=($!)
+sleep 3.5
+pk=$(kernel vt0 rx_packets)
+ps=$(row 4 12 12 | tr -d ' ')
+check "packets in on the screen agree with the kernel within a second ($ps vs $pk)" \
+	test "$ps" -le "$pk" -a "$((pk - ps))" -le 6
+bk=$(kernel vt0 rx_bytes)
+bs=$(row 3 12 24 | awk '{print $1}')
+check "bytes in agree with the kernel ($bs vs $bk)" test "$((bk - bs))" -le 600 -a "$bs" -le "$bk"
+rate=$(row 7 70 9 | tr -d ' ')
+check "packets in per second show the rate ($rate)" test "$rate" -ge 3 -a "$rate" -le 7
+before=$(row 7 70 9)$(row 4 12 12)
+sleep 1.1
+check "the figures are refreshed once a second" test "$before" != "$(row 7 70 9)$(row 4 12 12)"
+kill "${OWN_PIDS[@]}"
+OWN_PIDS=()
+kill "$RPID"; wait_exit
+
+start 132x30 -i tn0
+wait_for 'tunnel\.test'
+check "132 columns: the title runs to column 131" \
+	test "$(row 0)" = "----- ravlet (1.4) ---------------- tn0 -$(dashes 91)"
+check "132 columns: the capture title too" test "$(row 9)" = "----- tcpdump output $(dashes 111)"
+check "point-to-point: dst: and the peer" test "$(row 1 59)" = "dst: 10.78.0.2"
+kill "$RPID"; wait_exit
+
+start 80x24 -i lo
+wait_for '127\.0\.0\.1'
+check "loopback: brc: label, nothing at column 64" test "$(row 1 59)" = "brc:"
+check "loopback: localhost" test "$(row 1 0 31)" = "addr: 127.0.0.1       localhost"
+kill "$RPID"; wait_exit
+
+start 80x24 -i nosuch0
+wait_for 'ravlet \(1\.4\)'
+sleep 1.5
+check "an unknown interface: the template only" \
+	test "$(row 1)" = "addr:$(printf '%54s')brc:"
+check "... and the placeholders" test "$(row 5 70 3)" = "-"
+kill "$RPID"; wait_exit
+check "... and it still ends on a signal" test "$STATUS" = 15
+
+# Indexes only grow: an interface made after others were deleted lies past
+# a gap in the rows, and must still be found with its counters.
+for i in 1 2 3 4 5; do ip -n "$NS" link add "gap$i" type veth peer name "gapp$i"; done
+for i in 1 2 3 4 5; do ip -n "$NS" link delete "gap$i"; done
+ip -n "$NS" link add vt9 type veth peer name vt9p
+ip -n "$NS" addr add 10.79.0.1/24 brd 10.79.0.255 dev vt9
+ip -n "$NS" link set vt9p up
+ip -n "$NS" link set vt9 up
+in_ns ping -c 3 -i 0.2 -q 10.79.0.255 -b > /dev/null 2>&1
+start 80x24 -i vt9
+wait_for '10\.79\.0\.255'
+sleep 1.2
+check "an interface with a high index after deleted ones: found, with its counters" \
+	test "$(row 4 53 12 | tr -d ' ')" = "$(kernel vt9 tx_packets)"
+kill "$RPID"; wait_exit
+
+for size in 79x24 80x23; do
+	start "$size" -i vt0
+	wait_exit 5
+	check "$size: refused with status 1" test "$STATUS" = 1
+	check "$size: the exact message" \
+		test "$(cat "$RUN/err")" = "ERROR, minimal screensize must be 80x24, is ${size}, terminating!"
+	check "$size: the terminal is restored" restored
+	check "$size: no capture process was started" ns_empty
+done
+
+start 79x24 --stderr-on-screen -i vt0
+wait_exit 5
+check "the message stays readable on the terminal" wait_for 'minimal screensize must be 80x24, is 79x24'
+finish
