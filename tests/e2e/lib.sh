@@ -104,8 +104,14 @@ start() {
 	RUN_N=$((RUN_N + 1))
 	RUN=$T/run$RUN_N
 	mkdir -p "$RUN"
-	tmux -L "$SOCK" -f /dev/null kill-session -t rv 2>/dev/null
-	tmux -L "$SOCK" -f /dev/null new-session -d -s rv -x "$cols" -y "$lines" \
+	# A session that stays keeps the server up between runs: a server that
+	# is just exiting would refuse the next session.
+	if ! tmux -L "$SOCK" has-session -t keep 2>/dev/null; then
+		tmux -L "$SOCK" -f /dev/null new-session -d -s keep "sleep 86400"
+	fi
+	tmux -L "$SOCK" kill-session -t "$SESSION" 2>/dev/null
+	SESSION=rv$RUN_N
+	tmux -L "$SOCK" new-session -d -s "$SESSION" -x "$cols" -y "$lines" \
 		"$E2E_DIR/pane.sh" "$RUN" "${opt[@]}" ip netns exec "$NS" "${WRAP[@]}" "$RAVLET" "$@"
 	local i
 	for i in $(seq 100); do
@@ -115,9 +121,10 @@ start() {
 	RPID=$(cat "$RUN/pid")
 }
 
-screen() { tmux -L "$SOCK" capture-pane -p -t rv; }
-screen_e() { tmux -L "$SOCK" capture-pane -p -e -t rv; }
-keys() { tmux -L "$SOCK" send-keys -t rv "$@"; }
+SESSION=none
+screen() { tmux -L "$SOCK" capture-pane -p -t "$SESSION"; }
+screen_e() { tmux -L "$SOCK" capture-pane -p -e -t "$SESSION"; }
+keys() { tmux -L "$SOCK" send-keys -t "$SESSION" "$@"; }
 
 # row N of the screen (from 0), or a part: row N [COL [LEN]]
 row() {
