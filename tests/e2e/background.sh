@@ -1,0 +1,151 @@
+#!/bin/bash
+# Background mode: the lock file, and the move onto a second terminal that a
+# tmux pane provides (its first process gives the terminal up and waits).
+RAVLET=$1
+RELEASE=$3
+. "$(dirname "$0")/lib.sh"
+require_root
+net_up
+IF=bg$$
+LOCK=/var/run/ravlet-$IF.pid
+ip -n "$NS" link add "$IF" type veth peer name "${IF}p"
+ip -n "$NS" addr add 10.80.0.1/24 brd 10.80.0.255 dev "$IF"
+ip -n "$NS" link set "$IF" up
+cleanup_lock() { rm -f "$LOCK"; cleanup; }
+trap cleanup_lock EXIT
+
+# A fresh target terminal for each start; sets TTY and TARGET.
+TN=0
+target() {
+	TN=$((TN + 1))
+	TARGET=tgt$TN
+	if ! tmux -L "$SOCK" has-session -t keep 2>/dev/null; then
+		tmux -L "$SOCK" -f /dev/null new-session -d -s keep "sleep 86400"
+	fi
+	tmux -L "$SOCK" new-session -d -s "$TARGET" -x 80 -y 24 "$RELEASE"
+	TTY=$(tmux -L "$SOCK" display -p -t "$TARGET" '#{pane_tty}')
+	sleep 0.3
+}
+tscreen() { tmux -L "$SOCK" capture-pane -p -t "$TARGET"; }
+twait() {
+	local i
+	for ((i = 0; i < 100; i++)); do
+		tscreen | grep -qE -- "$1" && return 0
+		sleep 0.05
+	done
+	tscreen | sed 's/^/# | /'
+	return 1
+}
+# bg [ENV...] -- ARGS: start from a process without a terminal; sets BSTATUS
+bg() {
+	local envs=()
+	while [ "$1" != -- ]; do envs+=("$1"); shift; done
+	shift
+	env -i PATH="$PATH" "${envs[@]}" setsid -w ip netns exec "$NS" "$RAVLET" "$@" \
+		< /dev/null > "$T/bgout" 2> "$T/bgerr"
+	BSTATUS=$?
+}
+ended() { [ ! -d "/proc/$1" ] || grep -q '^State:.*Z' "/proc/$1/status"; }
+wait_ended() {
+	local i
+	for ((i = 0; i < 100; i++)); do ended "$1" && return 0; sleep 0.05; done
+	return 1
+}
+lockpid() { cat "$LOCK" 2>/dev/null; }
+child_env() { tr '\0' '\n' < "/proc/$(awk '{print $1}' "/proc/$1/task/$1/children")/environ" | grep '^TERM='; }
+
+target
+s0=$(date +%s%N)
+bg -- -b -r "$TTY" -t vt220 -i "$IF"
+s1=$(date +%s%N)
+check "the starting command ends with 0 at once" test "$BSTATUS" = 0 -a $(( (s1 - s0) / 1000000 )) -lt 1000
+check "the detached monitor shows its screen on the target terminal" twait "ravlet \(1\.4\) -+ $IF -"
+PID=$(lockpid)
+check "the lock file holds the detached process's id, without a line end" \
+	bash -c '[[ "$0" =~ ^[0-9]+$ ]] && [ "$(stat -c %s "$1")" = "${#0}" ]' "$PID" "$LOCK"
+check "... which runs on the target terminal" test "$(readlink "/proc/$PID/fd/0")" = "$TTY"
+check "TERM unset: the terminal type from -t" test "$(child_env "$PID")" = TERM=vt220
+check "the lock file is not world-writable" test -z "$(find "$LOCK" -perm -002)"
+
+cp "$LOCK" "$T/lock.before"
+target
+bg -- -b -r "$TTY" -t vt220 -i "$IF"
+check "a second start is refused with status 1" test "$BSTATUS" = 1
+check "... and the exact message, no line end" \
+	test "$(cat "$T/bgerr"; echo .)" = "ERROR, another daemon is already running, pid = $PID, terminating!."
+check "... the lock file untouched" cmp -s "$LOCK" "$T/lock.before"
+check "... the first monitor still runs" test -d "/proc/$PID"
+
+kill "$PID"
+check "SIGTERM ends the background monitor" wait_ended "$PID"
+check "... removes the lock file" test ! -e "$LOCK"
+check "... leaves no capture process" ns_empty
+
+target
+bg TERM=xterm -- -b -r "$TTY" -t vt220 -i "$IF"
+twait "ravlet \(1\.4\)"
+PID=$(lockpid)
+check "TERM=xterm in the environment wins over -t" test "$(child_env "$PID")" = TERM=xterm
+tmux -L "$SOCK" send-keys -t "$TARGET" C-c
+check "a quit key on the target terminal ends it" wait_ended "$PID"
+check "... and removes the lock file" test ! -e "$LOCK"
+check "... leaves no capture process" ns_empty
+check "... gives the target terminal back in its normal modes" \
+	bash -c 'stty -a -F "$0" | grep -qE "(^| )icanon( |$)"' "$TTY"
+
+sh -c 'exit 0' & gone=$!
+wait "$gone"
+printf '%s' "$gone" > "$LOCK"
+target
+bg -- -b -r "$TTY" -t vt220 -i "$IF"
+twait "ravlet \(1\.4\)"
+PID=$(lockpid)
+check "a stale lock file (its process ended) is replaced" test -n "$PID" -a "$PID" != "$gone" -a -d "/proc/$PID"
+kill "$PID"; wait_ended "$PID"
+
+for content in "not a number" ""; do
+	printf '%s' "$content" > "$LOCK"
+	target
+	bg -- -b -r "$TTY" -t vt220 -i "$IF"
+	check "lock file '$content': refused with status 1" test "$BSTATUS" = 1
+	check "... the reading message" grep -q '^ERROR, reading pid from lockfile failed, terminating!: ' "$T/bgerr"
+	check "... the file untouched" test "$(cat "$LOCK")" = "$content"
+done
+rm -f "$LOCK"
+
+bg -- -b -r "$T/nodevice" -t vt220 -i "$IF"
+sleep 0.5
+check "-r naming nothing: the detached child reports it" \
+	grep -q '^ERROR, cannot open redirected device: No such file or directory$' "$T/bgerr"
+touch "$T/plain"
+bg -- -b -r "$T/plain" -t vt220 -i "$IF"
+check "-r naming a regular file: the starting shell sees 0" test "$BSTATUS" = 0
+sleep 0.5
+check "... the detached child reports it" grep -q '^ERROR, device is not a tty!: ' "$T/bgerr"
+check "... and leaves no lock file" test ! -e "$LOCK"
+
+# A foreground monitor leaves another monitor's lock file alone.
+printf '%s' "$$" > "$LOCK"
+start 80x24 -i "$IF"
+wait_for 'ravlet \(1\.4\)'
+keys C-c
+wait_exit 5
+check "a foreground monitor leaves the lock file in place" test "$(cat "$LOCK")" = "$$"
+rm -f "$LOCK"
+
+# Two monitors started at the same moment: exactly one holds the lock.
+target
+bg -- -b -r "$TTY" -t vt220 -i "$IF" &
+bg -- -b -r "$TTY" -t vt220 -i "$IF" &
+wait
+sleep 1
+PID=$(lockpid)
+live=0
+for p in $(ip netns pids "$NS"); do
+	[ "$(readlink "/proc/$p/exe")" = "$(readlink -f "$RAVLET")" ] && ! ended "$p" && live=$((live + 1))
+done
+check "two starts at once: one monitor runs ($live)" test "$live" = 1
+check "... and the lock file names it" test -n "$PID" -a -d "/proc/$PID"
+kill "$PID"; wait_ended "$PID"
+check "... which removes it on its way out" test ! -e "$LOCK"
+finish
