@@ -10,7 +10,7 @@ namespace {
 struct parsed {
 	opt_result result;
 	state s;
-	std::string ifname, expr;
+	std::string ifname, expr, tty, term;	/* copies: argv dies with parse() */
 };
 
 parsed parse(std::vector<std::string> args)
@@ -28,6 +28,8 @@ parsed parse(std::vector<std::string> args)
 	p.result = parse_options(static_cast<int>(args.size()), argv.data(), &p.s, &ifname, &expr);
 	p.ifname = ifname;
 	p.expr = expr;
+	p.tty = p.s.tty_path ? p.s.tty_path : "";
+	p.term = p.s.term_type ? p.s.term_type : "";
 	return p;
 }
 
@@ -50,8 +52,8 @@ TEST(Options, GroupedLettersAndNoReordering)
 	parsed p = parse({"-bi", "vt0", "-rtty1", "-t", "vt220"});
 	EXPECT_EQ(p.result, OPT_OK);
 	EXPECT_EQ(p.s.background, 1);
-	EXPECT_STREQ(p.s.tty_path, "tty1");
-	EXPECT_STREQ(p.s.term_type, "vt220");
+	EXPECT_EQ(p.tty, "tty1");
+	EXPECT_EQ(p.term, "vt220");
 
 	/* parsing stops at the first word that is not an option */
 	p = parse({"-i", "vt0", "extra", "-b"});
