@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -97,7 +98,16 @@ static bool read_row()
 	return true;
 }
 
-static void show_address(unsigned flags)
+/*
+ * The interface or its address went away between the list and the request
+ * (deleted a moment ago): like an absent entry, not a fatal error.
+ */
+static bool vanished()
+{
+	return errno == ENODEV || errno == ENXIO || errno == EADDRNOTAVAIL;
+}
+
+static bool show_address(unsigned flags)
 {
 	char addr[ADDR_TEXT_SIZE];
 	in_addr a;
@@ -116,15 +126,19 @@ static void show_address(unsigned flags)
 	mvwprintw(st.upper_win, 1, 22, "%-36s", st.host_pattern);
 
 	if (flags & IFF_LOOPBACK)
-		return;
+		return true;
 	in_addr other;
-	if (flags & IFF_POINTOPOINT) {
-		if (pf_dstaddr(st.if_sock, st.cur_ifr, &other) < 0)
-			fatal_perror("DST");
-	} else if (pf_brdaddr(st.if_sock, st.cur_ifr, &other) < 0)
-		fatal_perror("BRD");
+	bool ptp = flags & IFF_POINTOPOINT;
+	int r = ptp ? pf_dstaddr(st.if_sock, st.cur_ifr, &other)
+		    : pf_brdaddr(st.if_sock, st.cur_ifr, &other);
+	if (r < 0) {
+		if (vanished())
+			return false;
+		fatal_perror(ptp ? "DST" : "BRD");
+	}
 	inet_ntop(AF_INET, &other, addr, sizeof addr);
 	mvwprintw(st.upper_win, 1, 64, "%-15s", addr);
+	return true;
 }
 
 static void show_change(time_t now)
@@ -196,9 +210,13 @@ void if_update(const char *ifname)
 	request_conf(ifname);
 	if (!st.cur_ifr)
 		return;
-	if (pf_flags(st.if_sock, st.cur_ifr, &flags) < 0)
+	if (pf_flags(st.if_sock, st.cur_ifr, &flags) < 0) {
+		if (vanished())
+			return;
 		fatal_perror("FLAGS");
-	show_address(flags);
+	}
+	if (!show_address(flags))
+		return;
 	if (read_row())
 		show_counters(tv.tv_sec);
 	wrefresh(st.upper_win);

@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -51,22 +52,29 @@ int pf_getconf(int, char *buf, int size)
 	return used;
 }
 
+static int answer(const void *from, void *to, size_t size)
+{
+	if (fake.request_errno) {
+		errno = fake.request_errno;
+		return -1;
+	}
+	memcpy(to, from, size);
+	return 0;
+}
+
 int pf_flags(int, char *, unsigned *flags)
 {
-	*flags = fake.flags;
-	return 0;
+	return answer(&fake.flags, flags, sizeof *flags);
 }
 
 int pf_dstaddr(int, char *, in_addr *addr)
 {
-	*addr = fake.dst;
-	return 0;
+	return answer(&fake.dst, addr, sizeof *addr);
 }
 
 int pf_brdaddr(int, char *, in_addr *addr)
 {
-	*addr = fake.brd;
-	return 0;
+	return answer(&fake.brd, addr, sizeof *addr);
 }
 
 int pf_row(int row, if_row *out)

@@ -10,6 +10,7 @@ struct fake_kernel {
 	int ifcount;
 	if_row rows[FAKE_ROWS + 1];	/* by index; an empty name is a missing row */
 	unsigned flags;
+	int request_errno;		/* non-zero: flag and address requests fail */
 	in_addr dst, brd;
 	const char *hostname;		/* null: the look-up finds nothing */
 	int lookups;

@@ -1,4 +1,5 @@
 #include <arpa/inet.h>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <curses.h>
@@ -229,6 +230,32 @@ TEST_F(Sampler, InterfaceThatVanishesAndComesBack)
 	advance(1);
 	EXPECT_EQ(text(5, 70, 9), "3        ");
 	EXPECT_EQ(text(3, 12, 3), "13 ");
+}
+
+TEST_F(Sampler, DeletedBetweenListAndRequestIsNoError)
+{
+	if_init("vt0");
+	fake.rows[3].ibytes += 7;
+	advance(1);
+	fake.request_errno = ENODEV;
+	fake.rows[3].ibytes += 100;
+	advance(1);
+	EXPECT_EQ(text(5, 70, 2), "7 ");
+	fake.request_errno = EADDRNOTAVAIL;
+	advance(1);
+	EXPECT_EQ(text(5, 70, 2), "7 ");
+	fake.request_errno = 0;
+	advance(1);
+	EXPECT_EQ(text(5, 70, 4), "100 ");
+}
+
+using SamplerDeathTest = Sampler;
+
+TEST_F(SamplerDeathTest, OtherRequestFailuresEndTheProcess)
+{
+	if_init("vt0");
+	fake.request_errno = EIO;
+	EXPECT_EXIT(advance(1), ::testing::ExitedWithCode(1), "^FLAGS: Input/output error\n$");
 }
 
 TEST_F(Sampler, NotFoundLeavesTheTemplateAlone)
