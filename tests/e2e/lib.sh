@@ -86,6 +86,7 @@ net_up() {
 	10.77.0.1 alpha.test alpha
 	10.77.0.2 beta.test beta
 	10.78.0.1 tunnel.test
+	10.77.0.5 delta.test
 	HOSTS
 }
 

@@ -68,6 +68,25 @@ check "... and the placeholders" test "$(row 5 70 3)" = "-"
 kill "$RPID"; wait_exit
 check "... and it still ends on a signal" test "$STATUS" = 15
 
+# The address goes, another comes, the interface goes: figures stay, nothing ends.
+start 80x24 -i vt0
+wait_for 'alpha\.test'
+ip -n "$NS" addr del 10.77.0.1/24 dev vt0
+sleep 2
+check "address removed: the window keeps its last figures" test "$(row 1 0 32)" = "addr: 10.77.0.1       alpha.test"
+ip -n "$NS" addr add 10.77.0.5/24 brd 10.77.0.255 dev vt0
+check "a new address: shown with its host name" wait_for 'addr: 10\.77\.0\.5 +delta\.test'
+ip -n "$NS" link del vt0
+sleep 2
+check "interface deleted: ravlet runs on" test ! -e "$RUN/status"
+kill "$RPID"; wait_exit
+check "... and ends on SIGTERM" test "$STATUS" = 15
+ip link add vt0 netns "$NS" type veth peer name vt1 netns "$NSB"
+ip -n "$NS" addr add 10.77.0.1/24 brd 10.77.0.255 dev vt0
+ip -n "$NSB" addr add 10.77.0.2/24 brd 10.77.0.255 dev vt1
+ip -n "$NS" link set vt0 up
+ip -n "$NSB" link set vt1 up
+
 # Indexes only grow: an interface made after others were deleted lies past
 # a gap in the rows, and must still be found with its counters.
 for i in 1 2 3 4 5; do ip -n "$NS" link add "gap$i" type veth peer name "gapp$i"; done
