@@ -26,6 +26,16 @@ echo "  system calls: $total, $(echo "scale=1; $total / $SECS" | bc) per second,
 echo "  CPU: $(echo "scale=3; ($t1 - $t0) / $hz" | bc) s"
 sed 's/^/  | /' "$T/strace"
 
+# After the capture program has ended (here: it rejects the expression).
+start 80x24 -i vt0 -e "no such expression"
+wait_for alpha
+sleep 2
+t0=$(ticks "$RPID")
+sleep "$SECS"
+t1=$(ticks "$RPID")
+kill "$RPID"; wait_exit
+echo "  CPU over $SECS s after tcpdump ended: $(echo "scale=3; ($t1 - $t0) / $hz" | bc) s"
+
 if command -v valgrind >/dev/null; then
 	# Heap: the allocation count at exit is the same for a short and a long run.
 	for secs in 3 13; do

@@ -1,0 +1,31 @@
+#!/bin/bash
+# What can be checked of the manual page and the service files off their
+# target systems: the page renders without a warning, the rc.d script is
+# valid shell, and systemd accepts the unit (run against the built binary).
+SRC=$1
+RAVLET=$2
+PASSED=0
+FAILED=0
+T=$(mktemp -d /tmp/ravlet-dist.XXXXXX)
+trap 'rm -rf "$T"' EXIT
+ok() { PASSED=$((PASSED + 1)); echo "ok - $*"; }
+bad() { FAILED=$((FAILED + 1)); echo "FAIL - $*"; }
+
+if out=$(mandoc -T lint -W warning "$SRC/man/ravlet.8" 2>&1) && [ -z "$out" ]; then
+	ok "the manual page renders without warnings"
+else
+	bad "the manual page: $out"
+fi
+if sh -n "$SRC/dist/ravlet.in"; then ok "the rc.d script is valid shell"; else bad "the rc.d script"; fi
+if command -v systemd-analyze > /dev/null; then
+	sed "s|@SBINDIR@/ravlet|$RAVLET|" "$SRC/dist/ravlet@.service.in" > "$T/ravlet@tty9.service"
+	if out=$(systemd-analyze verify "$T/ravlet@tty9.service" 2>&1) && [ -z "$out" ]; then
+		ok "systemd accepts the unit template"
+	else
+		bad "systemd-analyze verify: $out"
+	fi
+else
+	echo "# no systemd-analyze here: the unit is not checked"
+fi
+echo "$PASSED passed, $FAILED failed"
+[ "$FAILED" = 0 ]
