@@ -300,11 +300,11 @@ static time_t boot_time()
 	return boot;
 }
 
-static time_t inet6_stamp(rtattr *spec)
+static time_t inet6_stamp(rtattr *af_spec)
 {
-	int len = RTA_PAYLOAD(spec);
+	int len = RTA_PAYLOAD(af_spec);
 
-	for (rtattr *af = static_cast<rtattr *>(RTA_DATA(spec)); RTA_OK(af, len);
+	for (rtattr *af = static_cast<rtattr *>(RTA_DATA(af_spec)); RTA_OK(af, len);
 	     af = RTA_NEXT(af, len)) {
 		if (af->rta_type != AF_INET6)
 			continue;
