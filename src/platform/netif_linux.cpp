@@ -300,6 +300,22 @@ static time_t boot_time()
 	return boot;
 }
 
+/*
+ * The stamp is 32 bits of centiseconds and wraps every 497 days of uptime:
+ * take the latest time since boot that ends in those 32 bits.
+ */
+static time_t stamp_time(uint32_t cs)
+{
+	timespec mono;
+	clock_gettime(CLOCK_MONOTONIC, &mono);
+	int64_t up = int64_t(mono.tv_sec) * 100 + mono.tv_nsec / 10000000;
+	int64_t t = cs;
+
+	if (up - t >= (int64_t(1) << 32))
+		t += (up - t) >> 32 << 32;
+	return boot_time() + t / 100;
+}
+
 static time_t inet6_stamp(rtattr *af_spec)
 {
 	int len = RTA_PAYLOAD(af_spec);
@@ -316,7 +332,7 @@ static time_t inet6_stamp(rtattr *af_spec)
 				continue;
 			ifla_cacheinfo ci;
 			memcpy(&ci, RTA_DATA(a), sizeof ci);
-			return boot_time() + ci.tstamp / 100;
+			return stamp_time(ci.tstamp);
 		}
 	}
 	return 0;

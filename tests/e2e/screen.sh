@@ -68,6 +68,18 @@ check "... and the placeholders" test "$(row 5 70 3)" = "-"
 kill "$RPID"; wait_exit
 check "... and it still ends on a signal" test "$STATUS" = 15
 
+# An administrative down and up moves the change time; the old one moves right.
+start 80x24 -i vt0
+wait_for 'alpha\.test'
+sleep 1.5
+first=$(row 2 5 24)
+ip -n "$NS" link set vt0 down
+ip -n "$NS" link set vt0 up
+sleep 2
+check "down and up: the previous change time appears at column 44" test "$(row 2 44 24)" = "$first"
+check "... and the new one at column 5" test -n "$(row 2 5 24 | tr -d ' ')" -a "$(row 2 5 24)" != "$first"
+kill "$RPID"; wait_exit
+
 # The address goes, another comes, the interface goes: figures stay, nothing ends.
 start 80x24 -i vt0
 wait_for 'alpha\.test'
