@@ -19,14 +19,12 @@ TN=0
 target() {
 	TN=$((TN + 1))
 	TARGET=tgt$TN
-	if ! tmux -L "$SOCK" has-session -t keep 2>/dev/null; then
-		tmux -L "$SOCK" -f /dev/null new-session -d -s keep "sleep 86400"
-	fi
-	tmux -L "$SOCK" new-session -d -s "$TARGET" -x 80 -y 24 "$RELEASE"
-	TTY=$(tmux -L "$SOCK" display -p -t "$TARGET" '#{pane_tty}')
+	tmux_up
+	tm new-session -d -s "$TARGET" -x 80 -y 24 "$RELEASE"
+	TTY=$(tm display -p -t "$TARGET" '#{pane_tty}')
 	sleep 0.3
 }
-tscreen() { tmux -L "$SOCK" capture-pane -p -t "$TARGET"; }
+tscreen() { tm capture-pane -p -t "$TARGET"; }
 twait() {
 	local i
 	for ((i = 0; i < 100; i++)); do
@@ -86,7 +84,7 @@ bg TERM=xterm -- -b -r "$TTY" -t vt220 -i "$IF"
 twait "ravlet \(1\.4\)"
 PID=$(lockpid)
 check "TERM=xterm in the environment wins over -t" test "$(child_env "$PID")" = TERM=xterm
-tmux -L "$SOCK" send-keys -t "$TARGET" C-c
+tm send-keys -t "$TARGET" C-c
 check "a quit key on the target terminal ends it" wait_ended "$PID"
 check "... and removes the lock file" test ! -e "$LOCK"
 check "... leaves no capture process" ns_empty

@@ -66,7 +66,7 @@ check "a burst of typed text leaves the screen ungarbled" pane_whole
 check "... and ravlet running" running
 
 # Repaint: scribble on the terminal from outside, then control-L.
-tty=$(tmux -L "$SOCK" display -p -t "$SESSION" '#{pane_tty}')
+tty=$(tm display -p -t "$SESSION" '#{pane_tty}')
 printf '\e[12;1HSCRIBBLE' > "$tty"
 wait_for SCRIBBLE
 keys C-l

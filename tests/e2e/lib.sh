@@ -10,7 +10,6 @@ T=$(mktemp -d /tmp/ravlet-e2e.XXXXXX)
 chmod 755 "$T"
 NS=rvt$$a		# where ravlet runs
 NSB=rvt$$b		# the other end of the veth
-SOCK=ravlet-test-$$
 PASSED=0
 FAILED=0
 OWN_PIDS=()		# processes we started outside tmux, ended by pid
@@ -19,7 +18,7 @@ WRAP=()			# a command to run ravlet under (valgrind, strace)
 cleanup() {
 	local pid
 	for pid in "${OWN_PIDS[@]}"; do kill "$pid" 2>/dev/null; done
-	tmux -L "$SOCK" kill-server 2>/dev/null
+	tm kill-server 2>/dev/null
 	for ns in "$NS" "$NSB"; do
 		if [ -e "/run/netns/$ns" ]; then
 			# everything in our namespaces was started by this test
@@ -93,6 +92,14 @@ net_up() {
 # in_ns COMMAND...: run in the monitor's namespace
 in_ns() { ip netns exec "$NS" "$@"; }
 
+# Our own tmux server, its socket inside $T so that it goes with it.
+tm() { tmux -S "$T/tmux.sock" -f /dev/null "$@"; }
+# A session that stays keeps the server up between runs: a server that is
+# just exiting would refuse the next session.
+tmux_up() {
+	tm has-session -t keep 2>/dev/null || tm new-session -d -s keep "sleep 86400"
+}
+
 # start SIZE [--stderr-on-screen] ARGS...: ravlet ARGS in NS on a fresh
 # tmux terminal of SIZE (COLSxLINES); sets RUN (its record folder) and RPID.
 RUN_N=0
@@ -105,14 +112,10 @@ start() {
 	RUN_N=$((RUN_N + 1))
 	RUN=$T/run$RUN_N
 	mkdir -p "$RUN"
-	# A session that stays keeps the server up between runs: a server that
-	# is just exiting would refuse the next session.
-	if ! tmux -L "$SOCK" has-session -t keep 2>/dev/null; then
-		tmux -L "$SOCK" -f /dev/null new-session -d -s keep "sleep 86400"
-	fi
-	tmux -L "$SOCK" kill-session -t "$SESSION" 2>/dev/null
+	tmux_up
+	tm kill-session -t "$SESSION" 2>/dev/null
 	SESSION=rv$RUN_N
-	tmux -L "$SOCK" new-session -d -s "$SESSION" -x "$cols" -y "$lines" \
+	tm new-session -d -s "$SESSION" -x "$cols" -y "$lines" \
 		"$E2E_DIR/pane.sh" "$RUN" "${opt[@]}" ip netns exec "$NS" "${WRAP[@]}" "$RAVLET" "$@"
 	local i
 	for i in $(seq 100); do
@@ -123,9 +126,9 @@ start() {
 }
 
 SESSION=none
-screen() { tmux -L "$SOCK" capture-pane -p -t "$SESSION"; }
-screen_e() { tmux -L "$SOCK" capture-pane -p -e -t "$SESSION"; }
-keys() { tmux -L "$SOCK" send-keys -t "$SESSION" "$@"; }
+screen() { tm capture-pane -p -t "$SESSION"; }
+screen_e() { tm capture-pane -p -e -t "$SESSION"; }
+keys() { tm send-keys -t "$SESSION" "$@"; }
 
 # row N of the screen (from 0), or a part: row N [COL [LEN]]
 row() {
