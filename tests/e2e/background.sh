@@ -14,25 +14,16 @@ ip -n "$NS" link set "$IF" up
 cleanup_lock() { rm -f "$LOCK"; cleanup; }
 trap cleanup_lock EXIT
 
-# A fresh target terminal for each start; sets TTY and TARGET.
+# A fresh target terminal for each start; sets TTY, and SESSION for the
+# screen helpers.
 TN=0
 target() {
 	TN=$((TN + 1))
-	TARGET=tgt$TN
+	SESSION=tgt$TN
 	tmux_up
-	tm new-session -d -s "$TARGET" -x 80 -y 24 "$RELEASE"
-	TTY=$(tm display -p -t "$TARGET" '#{pane_tty}')
+	tm new-session -d -s "$SESSION" -x 80 -y 24 "$RELEASE"
+	TTY=$(tm display -p -t "$SESSION" '#{pane_tty}')
 	sleep 0.3
-}
-tscreen() { tm capture-pane -p -t "$TARGET"; }
-twait() {
-	local i
-	for ((i = 0; i < 100; i++)); do
-		tscreen | grep -qE -- "$1" && return 0
-		sleep 0.05
-	done
-	tscreen | sed 's/^/# | /'
-	return 1
 }
 # bg [ENV...] -- ARGS: start from a process without a terminal; sets BSTATUS
 bg() {
@@ -57,7 +48,7 @@ s0=$(date +%s%N)
 bg -- -b -r "$TTY" -t vt220 -i "$IF"
 s1=$(date +%s%N)
 check "the starting command ends with 0 at once" test "$BSTATUS" = 0 -a $(( (s1 - s0) / 1000000 )) -lt 1000
-check "the detached monitor shows its screen on the target terminal" twait "ravlet \(1\.4\) -+ $IF -"
+check "the detached monitor shows its screen on the target terminal" wait_for "ravlet \(1\.4\) -+ $IF -"
 PID=$(lockpid)
 check "the lock file holds the detached process's id, without a line end" \
 	bash -c '[[ "$0" =~ ^[0-9]+$ ]] && [ "$(stat -c %s "$1")" = "${#0}" ]' "$PID" "$LOCK"
@@ -81,10 +72,10 @@ check "... leaves no capture process" ns_empty
 
 target
 bg TERM=xterm -- -b -r "$TTY" -t vt220 -i "$IF"
-twait "ravlet \(1\.4\)"
+wait_for "ravlet \(1\.4\)"
 PID=$(lockpid)
 check "TERM=xterm in the environment wins over -t" test "$(child_env "$PID")" = TERM=xterm
-tm send-keys -t "$TARGET" C-c
+keys C-c
 check "a quit key on the target terminal ends it" wait_ended "$PID"
 check "... and removes the lock file" test ! -e "$LOCK"
 check "... leaves no capture process" ns_empty
@@ -96,7 +87,7 @@ wait "$gone"
 printf '%s' "$gone" > "$LOCK"
 target
 bg -- -b -r "$TTY" -t vt220 -i "$IF"
-twait "ravlet \(1\.4\)"
+wait_for "ravlet \(1\.4\)"
 PID=$(lockpid)
 check "a stale lock file (its process ended) is replaced" test -n "$PID" -a "$PID" != "$gone" -a -d "/proc/$PID"
 kill "$PID"; wait_ended "$PID"
