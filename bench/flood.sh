@@ -6,19 +6,17 @@ COUNT=${2:-20000}
 . "$(dirname "$0")/../tests/e2e/lib.sh"
 require_root
 net_up
-ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 
 start 80x24 -i vt0 -e icmp
 wait_for alpha
 sleep 1
-cap=$(awk '{print $1}' "/proc/$RPID/task/$RPID/children")
+cap=$(child_of "$RPID")
 r0=$(ticks "$RPID"); c0=$(ticks "$cap")
 s0=$(date +%s.%N)
 ip netns exec "$NSB" ping -f -q -c "$COUNT" 10.77.0.1 > /dev/null
 s1=$(date +%s.%N)
 # When does the pane settle after the flood?  (A large flood loses packets in
 # the kernel before tcpdump sees them, so the last request need not appear.)
-pane() { screen | sed -n "11,$ p"; }
 last=$(pane); changed=$s1
 for ((i = 0; i < 500; i++)); do
 	sleep 0.02

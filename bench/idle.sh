@@ -12,7 +12,6 @@ sleep 2	# let IPv6 address set-up noise pass
 
 start 80x24 -i vt0 -e icmp
 wait_for alpha
-ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 t0=$(ticks "$RPID")
 timeout -s INT "$SECS" strace -c -p "$RPID" -o "$T/strace" 2>/dev/null
 t1=$(ticks "$RPID")

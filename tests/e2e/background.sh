@@ -41,7 +41,7 @@ wait_ended() {
 	return 1
 }
 lockpid() { cat "$LOCK" 2>/dev/null; }
-child_env() { tr '\0' '\n' < "/proc/$(awk '{print $1}' "/proc/$1/task/$1/children")/environ" | grep '^TERM='; }
+child_env() { tr '\0' '\n' < "/proc/$(child_of "$1")/environ" | grep '^TERM='; }
 
 target
 s0=$(date +%s%N)

@@ -8,10 +8,6 @@ require_root
 net_up
 command -v tcpdump >/dev/null || [ -x /usr/sbin/tcpdump ] || skip "needs tcpdump"
 
-child_of() { cat "/proc/$1/task/$1/children" 2>/dev/null | awk '{print $1}'; }
-ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
-# the lower window: rows 10 and below
-pane() { screen | sed -n '11,$p'; }
 pane_has() { pane | grep -qE -- "$1"; }
 # pane_within SECONDS PATTERN...: every pattern shows within SECONDS
 pane_within() {

@@ -169,5 +169,11 @@ restored() {
 	grep -qE '(^| )echo( |$)' "$RUN/stty" && grep -qE '(^| )icanon( |$)' "$RUN/stty"
 }
 
+# the lower window: rows 10 and below
+pane() { screen | sed -n '11,$p'; }
+# ravlet's capture child; the CPU ticks a process has used
+child_of() { awk '{print $1}' "/proc/$1/task/$1/children" 2>/dev/null; }
+ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+
 # No process is left in the monitor's namespace (the capture child above all).
 ns_empty() { [ -z "$(ip netns pids "$NS")" ]; }
