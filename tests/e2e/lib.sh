@@ -72,6 +72,9 @@ net_up() {
 	ip link add vt0 netns "$NS" type veth peer name vt1 netns "$NSB"
 	ip -n "$NS" addr add 10.77.0.1/24 brd 10.77.0.255 dev vt0
 	ip -n "$NSB" addr add 10.77.0.2/24 brd 10.77.0.255 dev vt1
+	# The far end stays quiet on its own (no IPv6 router solicitations or
+	# MLD reports), so what vt0 receives is what a test sends.
+	ip netns exec "$NSB" sysctl -qw net.ipv6.conf.vt1.disable_ipv6=1
 	ip -n "$NS" link set vt0 up
 	ip -n "$NSB" link set vt1 up
 	if [ -c /dev/net/tun ]; then
