@@ -74,7 +74,7 @@ net_up() {
 	ip -n "$NSB" addr add 10.77.0.2/24 brd 10.77.0.255 dev vt1
 	# The far end stays quiet on its own (no IPv6 router solicitations or
 	# MLD reports), so what vt0 receives is what a test sends.
-	ip netns exec "$NSB" sysctl -qw net.ipv6.conf.vt1.disable_ipv6=1
+	no_ipv6 "$NSB" vt1
 	ip -n "$NS" link set vt0 up
 	ip -n "$NSB" link set vt1 up
 	if [ -c /dev/net/tun ]; then
@@ -90,6 +90,12 @@ net_up() {
 	10.78.0.1 tunnel.test
 	10.77.0.5 delta.test
 	HOSTS
+}
+
+# no_ipv6 NS IF: IF sends no IPv6 packets of its own (procps's sysctl may
+# be missing on a bare machine; /proc/sys/net is the namespace's own)
+no_ipv6() {
+	ip netns exec "$1" sh -c "echo 1 > /proc/sys/net/ipv6/conf/$2/disable_ipv6" 2>/dev/null || true
 }
 
 # in_ns COMMAND...: run in the monitor's namespace

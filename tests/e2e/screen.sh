@@ -107,7 +107,7 @@ ip -n "$NS" link add vt9 type veth peer name vt9p
 ip -n "$NS" addr add 10.79.0.1/24 brd 10.79.0.255 dev vt9
 # Without IPv6, vt9 sends nothing on its own (router solicitations, MLD
 # reports), so its packets-out figure settles at what ping sent.
-in_ns sysctl -qw net.ipv6.conf.vt9.disable_ipv6=1
+no_ipv6 "$NS" vt9
 ip -n "$NS" link set vt9p up
 ip -n "$NS" link set vt9 up
 in_ns ping -c 3 -i 0.2 -q 10.79.0.255 -b > /dev/null 2>&1
