@@ -35,11 +35,7 @@ bg() {
 	BSTATUS=$?
 }
 ended() { [ ! -d "/proc/$1" ] || grep -q '^State:.*Z' "/proc/$1/status"; }
-wait_ended() {
-	local i
-	for ((i = 0; i < 100; i++)); do ended "$1" && return 0; sleep 0.05; done
-	return 1
-}
+wait_ended() { within 5 ended "$1"; }
 lockpid() { cat "$LOCK" 2>/dev/null; }
 child_env() { tr '\0' '\n' < "/proc/$(child_of "$1")/environ" | grep '^TERM='; }
 

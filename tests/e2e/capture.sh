@@ -9,16 +9,12 @@ net_up
 command -v tcpdump >/dev/null || [ -x /usr/sbin/tcpdump ] || skip "needs tcpdump"
 
 pane_has() { pane | grep -qE -- "$1"; }
+pane_all() { local p; for p in "$@"; do pane_has "$p" || return 1; done; }
 # pane_within SECONDS PATTERN...: every pattern shows within SECONDS
 pane_within() {
-	local secs=$1 i p all
+	local secs=$1
 	shift
-	for ((i = 0; i < secs * 20; i++)); do
-		all=1
-		for p in "$@"; do pane_has "$p" || { all=0; break; }; done
-		[ "$all" = 1 ] && return 0
-		sleep 0.05
-	done
+	within "$secs" pane_all "$@" && return 0
 	pane | sed 's/^/# | /'
 	return 1
 }

@@ -147,13 +147,18 @@ row() {
 	printf '%s' "$line"
 }
 
+# within SECONDS COMMAND...: until COMMAND succeeds, polled every 0.05 s
+within() {
+	local i n=$(awk "BEGIN { print int($1 * 20) }")
+	shift
+	for ((i = 0; i < n; i++)); do "$@" && return 0; sleep 0.05; done
+	return 1
+}
+
 # wait_for PATTERN [SECONDS]: until the screen shows PATTERN (grep -E)
+shows() { screen | grep -qE -- "$1"; }
 wait_for() {
-	local i n=$(( ${2:-5} * 20 ))
-	for ((i = 0; i < n; i++)); do
-		screen | grep -qE -- "$1" && return 0
-		sleep 0.05
-	done
+	within "${2:-5}" shows "$1" && return 0
 	echo "# screen never showed: $1"
 	screen | sed 's/^/# | /'
 	return 1
@@ -161,16 +166,9 @@ wait_for() {
 
 # wait_exit [SECONDS]: until ravlet ended; sets STATUS (empty if it did not)
 wait_exit() {
-	local i n=$(( ${1:-5} * 20 ))
 	STATUS=
-	for ((i = 0; i < n; i++)); do
-		if [ -s "$RUN/status" ]; then
-			STATUS=$(cat "$RUN/status")
-			return 0
-		fi
-		sleep 0.05
-	done
-	return 1
+	within "${1:-5}" test -s "$RUN/status" || return 1
+	STATUS=$(cat "$RUN/status")
 }
 
 # The terminal after ravlet: echo and canonical input back on.
