@@ -16,6 +16,7 @@
 #include <net/if_arp.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
+#include <sys/times.h>
 #include <unistd.h>
 
 const char pf_default_ifname[] = "lo";
@@ -281,22 +282,49 @@ int pf_brdaddr(int sock, char *entry, in_addr *addr)
 	return addr_ioctl(sock, SIOCGIFBRDADDR, entry, addr);
 }
 
+static int64_t clock_cs(clockid_t id)
+{
+	timespec ts;
+	clock_gettime(id, &ts);
+	return int64_t(ts.tv_sec) * 100 + ts.tv_nsec / 10000000;
+}
+
 /*
  * Linux keeps no time of the last administrative change.  The IPv6 device
- * stamp (centiseconds since boot) moves on every up and down, so it is the
- * nearest real figure.  The boot time is taken once: recomputing it each
- * sample would let the result jitter across a second boundary.
+ * stamp moves on every up and down, so it is the nearest real figure.  It
+ * counts centiseconds of the jiffies clock, which runs a fraction of a
+ * second behind the monotonic one.  times() counts the same jiffies from
+ * 2^32 / HZ - 300 seconds earlier (times(2)).  HZ is not published, but the
+ * possible starts lie days apart, so the one that puts jiffies near the
+ * monotonic clock is the one.
  */
-static time_t boot_time()
+static int64_t jiffies_cs()
 {
-	static time_t boot;
+	int64_t mono = clock_cs(CLOCK_MONOTONIC);
+	tms unused;
+	int64_t ticks = int64_t(times(&unused)) * 100 / sysconf(_SC_CLK_TCK);
 
-	if (!boot) {
-		timespec real, mono;
-		clock_gettime(CLOCK_REALTIME, &real);
-		clock_gettime(CLOCK_MONOTONIC, &mono);
-		boot = real.tv_sec - mono.tv_sec - (real.tv_nsec < mono.tv_nsec);
+	static constexpr int64_t hz_values[] = {100, 250, 300, 1000};
+
+	for (int64_t hz : hz_values) {
+		int64_t up = ticks - ((int64_t(1) << 32) * 100 / hz - 30000);
+		if (up > mono - 6000 && up < mono + 6000)
+			return up;
 	}
+	return mono;
+}
+
+/*
+ * Boot, as the stamp counts from it, in centiseconds of wall-clock time.
+ * Taken once: recomputing it each sample would let the result jitter
+ * across a second boundary.
+ */
+static int64_t boot_cs()
+{
+	static int64_t boot;
+
+	if (!boot)
+		boot = clock_cs(CLOCK_REALTIME) - jiffies_cs();
 	return boot;
 }
 
@@ -306,14 +334,12 @@ static time_t boot_time()
  */
 static time_t stamp_time(uint32_t cs)
 {
-	timespec mono;
-	clock_gettime(CLOCK_MONOTONIC, &mono);
-	int64_t up = int64_t(mono.tv_sec) * 100 + mono.tv_nsec / 10000000;
+	int64_t up = clock_cs(CLOCK_MONOTONIC);
 	int64_t t = cs;
 
 	if (up - t >= (int64_t(1) << 32))
 		t += (up - t) >> 32 << 32;
-	return boot_time() + t / 100;
+	return (boot_cs() + t) / 100;
 }
 
 static time_t inet6_stamp(rtattr *af_spec)
