@@ -126,11 +126,7 @@ start() {
 	SESSION=rv$RUN_N
 	tm new-session -d -s "$SESSION" -x "$cols" -y "$lines" \
 		"$E2E_DIR/pane.sh" "$RUN" "${opt[@]}" ip netns exec "$NS" "${WRAP[@]}" "$RAVLET" "$@"
-	local i
-	for i in $(seq 100); do
-		[ -s "$RUN/pid" ] && break
-		sleep 0.05
-	done
+	within 5 test -s "$RUN/pid"
 	RPID=$(cat "$RUN/pid")
 }
 
