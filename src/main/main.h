@@ -12,6 +12,7 @@
 #include <sys/select.h>
 #include <sys/time.h>
 #include <sys/types.h>
+#include <termios.h>
 
 #include "platform/netif.h"
 
@@ -33,11 +34,12 @@ struct state {
 	const char *term_type;
 	int have_term;
 	char lockpath[LOCKPATH_SIZE];
-	int lock_written;	/* this process created the lock file */
+	int lock_fd;		/* the lock file, locked; -1 unless we hold it */
 
 	/* capture child: the pipe's reading end, -1 when none or at its end */
 	int capture;
 	pid_t child_pid;
+	pid_t watcher_pid;	/* kills the capture child if we are killed */
 	char cap_buf[CAPTURE_BUF_SIZE];	/* output not yet shown: partial line */
 	size_t cap_len;
 
@@ -45,6 +47,8 @@ struct state {
 	WINDOW *upper_win;
 	WINDOW *lower_win;
 	int curses_active;
+	termios tty_modes;	/* the terminal's modes before curses */
+	int tty_saved;
 
 	/* interface lookup */
 	int if_count;
@@ -78,6 +82,12 @@ bool make_lockpath(char *buf, size_t size, const char *ifname);
 
 void install_signals();
 void child_signals();
+/* Waits for input or a signal; ends the process if a terminating signal came. */
 int wait_input(int nfds, fd_set *readable, int seconds);
+int wake_fd();		/* readable once a signal has come */
+void check_signal();	/* ends the process if a terminating signal came */
+extern volatile sig_atomic_t resize_pending;
+void end_child(pid_t *pid);
+[[noreturn]] void hangup();
 [[noreturn]] void cleanup_exit(int status);
 [[noreturn]] void fatal_perror(const char *what);

@@ -68,7 +68,10 @@ void command_menu()
 		FD_SET(0, &readable);
 		if (wait_input(1, &readable, MENU_TIMEOUT) <= 0)
 			break;
-		switch (menu_key(wgetch(w), highlight)) {
+		int key = wgetch(w);
+		if (key == ERR)
+			hangup();
+		switch (menu_key(key, highlight)) {
 		case MENU_TOGGLE:
 			menu_entry(w, highlight, false);
 			highlight = !highlight;
@@ -92,7 +95,12 @@ void command_menu()
 
 void handle_key()
 {
-	switch (wgetch(stdscr)) {
+	int key = wgetch(stdscr);
+
+	/* readable, yet no key: end of file or an error, the terminal is gone */
+	if (key == ERR)
+		hangup();
+	switch (key) {
 	case 3:		/* control-C: raw mode makes it a key, not a signal */
 		cleanup_exit(0);
 	case '\n':

@@ -1,4 +1,5 @@
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <net/if.h>
 
@@ -68,9 +69,36 @@ static void draw_template(const char *ifname)
 	wstandend(st.upper_win);
 }
 
+/*
+ * newterm, not initscr: initscr ends the process by itself on a terminal
+ * type it does not know, past our orderly exit and its lock file.
+ */
+static void start_curses()
+{
+	const char *term = getenv("TERM");
+
+	if (!term || !*term)
+		term = "(none)";
+	if (tcgetattr(0, &st.tty_modes) == 0)
+		st.tty_saved = 1;
+	if (!newterm(nullptr, stdout, stdin)) {
+		fprintf(stderr, "ERROR, unknown terminal type %s, terminating!", term);
+		cleanup_exit(1);
+	}
+	const char *cup = tigetstr(const_cast<char *>("cup"));
+	if (!cup || cup == reinterpret_cast<char *>(-1)) {
+		endwin();
+		fprintf(stderr, "ERROR, terminal type %s cannot address the cursor, terminating!",
+			term);
+		cleanup_exit(1);
+	}
+	/* curses would poll the keyboard before every refresh: the main loop already does */
+	typeahead(-1);
+}
+
 void screen_init(const char *ifname)
 {
-	initscr();
+	start_curses();
 	if (COLS < MIN_COLS || LINES < MIN_LINES) {
 		endwin();
 		fprintf(stderr, "ERROR, minimal screensize must be %dx%d, is %dx%d, terminating!",
