@@ -1,13 +1,28 @@
+/*
+ * Background mode: the lock file and the move onto another terminal.
+ *
+ * The lock file holds the monitor's pid, but what makes it a lock is a
+ * POSIX record lock that the monitor holds on it for its whole life: a
+ * file whose lock nobody holds is stale, whatever it says, so a pid reused
+ * after a SIGKILL or a crash blocks nobody.  The lock is taken after the
+ * fork, in the process that runs (record locks are not inherited), and the
+ * file is removed only by that process, and only while the path still
+ * names the file it holds.
+ */
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "daemon/daemon.h"
 #include "main/main.h"
+
+constexpr int PID_WAIT_MS = 1000;	/* for a new holder to write its pid */
 
 [[noreturn]] static void fail(const char *what)
 {
@@ -15,23 +30,93 @@
 	exit(1);
 }
 
-/* Returns only when no live process holds the lock; a stale file is gone then. */
+/*
+ * The lock path as a regular file: a symbolic link is not followed, a FIFO
+ * or a device is not waited on.  -1 with errno set; -2 for another kind of
+ * file.
+ */
+static int open_lock(const char *path, int flags)
+{
+	struct stat sb;
+	int fd = open(path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
+
+	if (fd < 0)
+		return errno == ELOOP ? -2 : -1;
+	if (fstat(fd, &sb) < 0 || !S_ISREG(sb.st_mode)) {
+		close(fd);
+		return -2;
+	}
+	return fd;
+}
+
+static void not_regular(const char *path)
+{
+	fprintf(stderr, "ERROR, lockfile %s is not a regular file, terminating!", path);
+}
+
+static bool held(int fd)
+{
+	struct flock fl{};
+
+	fl.l_type = F_WRLCK;
+	fl.l_whence = SEEK_SET;
+	return fcntl(fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK;
+}
+
+static bool read_pid(int fd, int *pid)
+{
+	char text[32];
+	ssize_t n = pread(fd, text, sizeof text - 1, 0);
+
+	if (n <= 0)
+		return false;
+	text[n] = '\0';
+	return sscanf(text, "%d", pid) == 1;
+}
+
+/*
+ * The lock is held: name its holder.  A holder that has just taken the lock
+ * may not have written its pid yet, so the file is read again for a moment.
+ */
+static void report_holder(int fd)
+{
+	int pid = 0;
+	bool found = false;
+
+	for (int ms = 0; ms < PID_WAIT_MS; ms += 10) {
+		found = read_pid(fd, &pid);
+		if (found && pid > 0 && kill(pid, 0) == 0)
+			break;
+		timespec tick = {0, 10 * 1000 * 1000};
+		nanosleep(&tick, nullptr);
+	}
+	if (!found) {
+		errno = EINVAL;
+		perror("ERROR, reading pid from lockfile failed, terminating!");
+		return;
+	}
+	fprintf(stderr, "ERROR, another daemon is already running, pid = %d, terminating!", pid);
+}
+
+/* Returns only when no live monitor holds the lock. */
 void check_lockfile(const char *path)
 {
-	FILE *f = fopen(path, "r");
-	int pid;
+	int fd = open_lock(path, O_RDONLY);
 
-	if (!f)
-		return;
-	if (fscanf(f, "%d", &pid) != 1)
+	if (fd == -1) {
+		if (errno == ENOENT)
+			return;
 		fail("ERROR, reading pid from lockfile failed, terminating!");
-	if (kill(pid, 0) == 0) {
-		fprintf(stderr, "ERROR, another daemon is already running, pid = %d, terminating!",
-			pid);
+	}
+	if (fd == -2) {
+		not_regular(path);
 		exit(1);
 	}
-	fclose(f);
-	unlink(path);
+	if (held(fd)) {
+		report_holder(fd);
+		exit(1);
+	}
+	close(fd);
 }
 
 /* Returns in the detached child, with 0, 1 and 2 on the device and TERM set. */
@@ -70,25 +155,56 @@ void daemonize()
 		fail("ERROR, setenv TERM failed");
 }
 
+static bool same_file(int fd, const char *path)
+{
+	struct stat a, b;
+
+	return fstat(fd, &a) == 0 && lstat(path, &b) == 0 && a.st_dev == b.st_dev &&
+	       a.st_ino == b.st_ino;
+}
+
 /*
- * Created exclusively: of two monitors that passed the check at the same
- * moment, only one gets the file; the other ends without touching it.
+ * Takes the lock, then writes the pid.  Of two monitors that passed the
+ * check together, one gets the lock and the other ends.  A lock taken on a
+ * file that its last holder removed a moment before is no lock: open the
+ * path again.
  */
 void write_lockfile(const char *path)
 {
-	int fd = open(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
+	int fd = -1;
 
-	if (fd < 0) {
-		perror("ERROR, can't open lockfile for writing, terminating");
-		cleanup_exit(1);
+	for (int tries = 0; fd < 0; tries++) {
+		fd = open_lock(path, O_RDWR | O_CREAT);
+		if (fd == -2) {
+			not_regular(path);
+			cleanup_exit(1);
+		}
+		if (fd < 0 || tries == 10) {
+			perror("ERROR, can't open lockfile for writing, terminating");
+			cleanup_exit(1);
+		}
+		struct flock fl{};
+		fl.l_type = F_WRLCK;
+		fl.l_whence = SEEK_SET;
+		if (fcntl(fd, F_SETLK, &fl) < 0) {
+			report_holder(fd);
+			cleanup_exit(1);
+		}
+		if (!same_file(fd, path)) {
+			close(fd);
+			fd = -1;
+		}
 	}
-	st.lock_written = 1;
-	FILE *f = fdopen(fd, "w");
-	/* a full disk shows only at the flush: an empty lock file is no lock */
-	if (!f || fprintf(f, "%d", static_cast<int>(getpid())) < 0 || fflush(f) != 0) {
+	st.lock_fd = fd;
+
+	char text[32];
+	int n = snprintf(text, sizeof text, "%d", static_cast<int>(getpid()));
+	/* whatever the umask, and whoever left a stale file there */
+	(void)!fchown(fd, geteuid(), getegid());
+	fchmod(fd, 0644);
+	if (ftruncate(fd, 0) < 0 || pwrite(fd, text, n, 0) != n) {
 		perror("ERROR, can't write pid to lockfile, terminating");
 		cleanup_exit(1);
 	}
 	fsync(fd);
-	fclose(f);
 }
