@@ -1,4 +1,5 @@
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -22,20 +23,79 @@ static const char *capture_program()
 }
 
 /*
+ * The kernel's parent-death signal is forgotten when a program changes its
+ * user, and Debian's tcpdump gives up root for its own user as soon as the
+ * interface is open.  So a watcher, forked once, holds the reading end of a
+ * pipe that only we write to and learns from it the pid of each capture
+ * child: when the pipe ends, we are gone, and it kills the last one named.
+ * Killed by a signal itself (our orderly exit sends SIGTERM), it does nothing.
+ */
+static int watch_fd = -1;
+
+static void start_watcher()
+{
+	int fd[2];
+
+	if (pipe(fd) < 0)
+		return;
+	fcntl(fd[1], F_SETFD, FD_CLOEXEC);
+	pid_t pid = fork();
+	if (pid < 0) {
+		close(fd[0]);
+		close(fd[1]);
+		return;
+	}
+	if (pid == 0) {
+		child_signals();
+		/* a key's signal to the terminal's process group is not for us */
+		signal(SIGHUP, SIG_IGN);
+		signal(SIGINT, SIG_IGN);
+		signal(SIGQUIT, SIG_IGN);
+		for (int i = 0; i < fd[0]; i++)
+			close(i);
+		closefrom(fd[0] + 1);
+		pid_t target = 0, p;
+		ssize_t n;
+		while ((n = read(fd[0], &p, sizeof p)) == sizeof p || (n < 0 && errno == EINTR))
+			if (n > 0)
+				target = p;
+		if (target > 0)
+			kill(target, SIGKILL);
+		_exit(0);
+	}
+	close(fd[0]);
+	watch_fd = fd[1];
+	st.watcher_pid = pid;
+}
+
+/* The capture child the watcher must kill if we die; 0 once it is reaped. */
+void watch_child(pid_t pid)
+{
+	if (watch_fd >= 0)
+		(void)!write(watch_fd, &pid, sizeof pid);
+}
+
+/*
  * Starts the capture program with its output on a pipe and returns the
  * pipe's reading end, non-blocking, or -1 with errno set.  A program that
  * cannot be run is not reported: its child ends with 127 and the pipe with
- * end of file.
+ * end of file.  The program gets our terminal as its standard input, the
+ * pipe as its output, and no other descriptor of ours or of whoever
+ * started us; the kernel ends it if we die without our orderly exit.
  */
 int mpopen(const char *ifname, const char *expr)
 {
 	const char *prog = capture_program();
 	char *argv[] = {const_cast<char *>("tcpdump"), const_cast<char *>("-li"),
 			const_cast<char *>(ifname), const_cast<char *>(expr), nullptr};
+	pid_t parent = getpid();
 	int fd[2];
 
+	if (watch_fd < 0)
+		start_watcher();
 	if (pipe(fd) < 0)
 		return -1;
+	fcntl(fd[0], F_SETFD, FD_CLOEXEC);
 	pid_t pid = vfork();
 	if (pid < 0) {
 		int saved = errno;
@@ -46,6 +106,8 @@ int mpopen(const char *ifname, const char *expr)
 	}
 	if (pid == 0) {
 		child_signals();
+		if (pf_die_with_parent(parent) < 0)
+			_exit(127);
 		close(fd[0]);
 		if (fd[1] != 1) {
 			dup2(fd[1], 1);
@@ -53,10 +115,12 @@ int mpopen(const char *ifname, const char *expr)
 		}
 		/* its messages would land in the middle of the screen */
 		close(2);
+		closefrom(3);
 		execv(prog, argv);
 		_exit(127);
 	}
 	st.child_pid = pid;
+	watch_child(pid);
 	close(fd[1]);
 	/* a half-written line must never hold up keys and statistics */
 	fcntl(fd[0], F_SETFL, fcntl(fd[0], F_GETFL) | O_NONBLOCK);

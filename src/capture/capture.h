@@ -1,9 +1,11 @@
 #pragma once
 /* The capture child and the filter that turns its lines into lines of the lower window. */
 #include <cstddef>
+#include <sys/types.h>
 #include <string_view>
 
 int mpopen(const char *ifname, const char *expr);
+void watch_child(pid_t pid);
 void read_capture();
 
 /* Pure helpers. */
