@@ -14,6 +14,8 @@ static const char unknown_host[] = "unknown hostname";
 static void request_conf(const char *ifname)
 {
 	st.conf_len = pf_getconf(st.if_sock, st.conf_buf, sizeof st.conf_buf);
+	if (st.conf_len < 0)
+		check_signal();
 	st.cur_ifr = find_ifreq(st.conf_buf, st.conf_len, ifname);
 }
 
@@ -55,14 +57,16 @@ void if_init(const char *ifname)
 	unsigned flags;
 
 	if (pf_ifcount(&st.if_count) < 0) {
+		check_signal();
 		perror("sysctl-ifcount");
 		cleanup_exit(1);
 	}
-	st.if_sock = socket(AF_INET, SOCK_DGRAM, 0);
+	st.if_sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
 	request_conf(ifname);
 	if (!st.cur_ifr)
 		return;
 	if (pf_flags(st.if_sock, st.cur_ifr, &flags) < 0) {
+		check_signal();
 		perror("FLAGS");
 		cleanup_exit(1);
 	}
@@ -116,11 +120,16 @@ static bool show_address(unsigned flags)
 	inet_ntop(AF_INET, &a, addr, sizeof addr);
 	/* the resolver can block for seconds: ask only when the address changed */
 	if (strcmp(addr, st.last_addr) != 0) {
-		snprintf(st.last_addr, sizeof st.last_addr, "%s", addr);
-		if (pf_hostname(a, st.host_name, sizeof st.host_name) == 0)
-			st.host_pattern = st.host_name;
-		else
-			st.host_pattern = unknown_host;
+		char name[NI_MAXHOST];
+		int r = pf_hostname(a, name, sizeof name, wake_fd());
+		if (r < 0 && errno == EINTR) {
+			/* not a terminating signal (a resize): ask again next time */
+			check_signal();
+		} else {
+			snprintf(st.last_addr, sizeof st.last_addr, "%s", addr);
+			snprintf(st.host_name, sizeof st.host_name, "%s", r == 0 ? name : "");
+			st.host_pattern = r == 0 ? st.host_name : unknown_host;
+		}
 	}
 	mvwprintw(st.upper_win, 1, 6, "%-15s", addr);
 	mvwprintw(st.upper_win, 1, 22, "%-36s", st.host_pattern);

@@ -24,15 +24,21 @@
  *              -1 when there is no such row; out is then left alone.
  * pf_time      the time of day (the unit tests drive their own clock).
  * pf_hostname  the official host name of an IPv4 address into buf (never
- *              past size bytes); 0 if found, -1 if not.  May block for as
- *              long as the resolver takes.
+ *              past size bytes); 0 if found, -1 if not.  The resolver may
+ *              take seconds, so the look-up runs in a child process: when
+ *              wake becomes readable first (a signal came), the child is
+ *              ended and reaped and the result is -1 with errno EINTR.
+ * pf_die_with_parent  in a child: the kernel sends it SIGKILL when its
+ *              parent ends.  -1 if the parent (pid parent) has already gone.
  * The flag and address requests go through sock, an IPv4 datagram socket.
+ * A kernel query that a signal interrupts fails with errno EINTR.
  */
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <netinet/in.h>
 #include <sys/time.h>
+#include <sys/types.h>
 
 constexpr size_t IFNAME_SIZE = 16;
 
@@ -49,7 +55,8 @@ int pf_dstaddr(int sock, char *entry, struct in_addr *addr);
 int pf_brdaddr(int sock, char *entry, struct in_addr *addr);
 int pf_row(int row, struct if_row *out);
 void pf_time(timeval *now);
-int pf_hostname(struct in_addr addr, char *buf, size_t size);
+int pf_hostname(struct in_addr addr, char *buf, size_t size, int wake);
+int pf_die_with_parent(pid_t parent);
 
 /* Host defaults that differ between the systems. */
 extern const char pf_default_ifname[];

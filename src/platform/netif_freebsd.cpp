@@ -9,11 +9,14 @@
 #include <net/if.h>
 #include <net/if_mib.h>
 #include <netinet/in.h>
+#include <csignal>
 #include <sys/ioctl.h>
+#include <sys/procctl.h>
 #include <sys/socket.h>
 #include <sys/sockio.h>
 #include <sys/sysctl.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 const char pf_default_ifname[] = "lo0";
 const char pf_optstring[] = "be:i:r:t:";
@@ -35,6 +38,16 @@ int pf_getconf(int sock, char *buf, int size)
 	if (ioctl(sock, SIOCGIFCONF, &ifc) < 0)
 		return -1;
 	return ifc.ifc_len;
+}
+
+int pf_die_with_parent(pid_t parent)
+{
+	int sig = SIGKILL;
+
+	if (procctl(P_PID, 0, PROC_PDEATHSIG_CTL, &sig) < 0)
+		return -1;
+	/* a parent that died before the call gave us to init, and sends nothing */
+	return getppid() == parent ? 0 : -1;
 }
 
 int pf_flags(int sock, char *entry, unsigned *flags)

@@ -7,6 +7,7 @@
 #include "platform/netif.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <linux/if_link.h>
@@ -15,6 +16,7 @@
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/times.h>
 #include <unistd.h>
@@ -66,9 +68,8 @@ static nlmsghdr *nl_next()
 {
 	while (!nl_done) {
 		if (nl_left <= 0) {
+			/* EINTR too: a signal must not wait for a busy kernel */
 			ssize_t n = recv(nl_sock, nl_buf, sizeof nl_buf, 0);
-			if (n < 0 && errno == EINTR)
-				continue;
 			if (n <= 0) {
 				nl_error = n < 0 ? errno : EIO;
 				nl_done = true;
@@ -241,6 +242,14 @@ int pf_getconf(int, char *buf, int size)
 	if (nl_error)
 		return -1;
 	return used;
+}
+
+int pf_die_with_parent(pid_t parent)
+{
+	if (prctl(PR_SET_PDEATHSIG, SIGKILL) < 0)
+		return -1;
+	/* a parent that died before the call gave us to init, and sends nothing */
+	return getppid() == parent ? 0 : -1;
 }
 
 static int ifreq_ioctl(int sock, unsigned long req, const char *entry, ifreq *ifr)

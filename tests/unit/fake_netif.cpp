@@ -90,7 +90,12 @@ void pf_time(timeval *now)
 	*now = fake.now;
 }
 
-int pf_hostname(in_addr, char *buf, size_t size)
+int pf_die_with_parent(pid_t)
+{
+	return 0;
+}
+
+int pf_hostname(in_addr, char *buf, size_t size, int)
 {
 	fake.lookups++;
 	if (!fake.hostname)
