@@ -88,15 +88,49 @@ PID=$(lockpid)
 check "a stale lock file (its process ended) is replaced" test -n "$PID" -a "$PID" != "$gone" -a -d "/proc/$PID"
 kill "$PID"; wait_ended "$PID"
 
-for content in "not a number" ""; do
+# Nobody holds the lock: stale, whatever the file says, even a live pid.
+for content in "not a number" "" 1; do
 	printf '%s' "$content" > "$LOCK"
 	target
 	bg -- -b -r "$TTY" -t vt220 -i "$IF"
-	check "lock file '$content': refused with status 1" test "$BSTATUS" = 1
-	check "... the reading message" grep -q '^ERROR, reading pid from lockfile failed, terminating!: ' "$T/bgerr"
-	check "... the file untouched" test "$(cat "$LOCK")" = "$content"
+	wait_for "ravlet \(1\.4\)"
+	PID=$(lockpid)
+	check "an unlocked lock file holding '$content' is stale: replaced by the new pid" \
+		test -n "$PID" -a "$PID" != 1 -a -d "/proc/$PID"
+	kill "$PID"; wait_ended "$PID"
 done
+check "... and removed at the end" test ! -e "$LOCK"
+
+mkfifo "$LOCK"
+target
+s0=$(date +%s%N)
+bg -- -b -r "$TTY" -t vt220 -i "$IF"
+s1=$(date +%s%N)
+check "a FIFO at the lock path: refused at once, not waited on" \
+	test "$BSTATUS" = 1 -a $(( (s1 - s0) / 1000000 )) -lt 1000 -a -p "$LOCK"
+check "... with a message naming it" \
+	test "$(cat "$T/bgerr")" = "ERROR, lockfile $LOCK is not a regular file, terminating!"
 rm -f "$LOCK"
+ln -s "$T/elsewhere" "$LOCK"
+bg -- -b -r "$TTY" -t vt220 -i "$IF"
+check "a symbolic link at the lock path is not followed" \
+	test "$BSTATUS" = 1 -a ! -e "$T/elsewhere"
+check "... and the start is refused with a message" grep -q 'not a regular file' "$T/bgerr"
+rm -f "$LOCK"
+
+target
+(umask 0; bg -- -b -r "$TTY" -t vt220 -i "$IF")
+wait_for "ravlet \(1\.4\)"
+PID=$(lockpid)
+check "umask 0: the lock file is still mode 0644" test "$(stat -c %a "$LOCK")" = 644
+kill "$PID"; wait_ended "$PID"
+
+target
+bg TERM=nonsense -- -b -r "$TTY" -t vt220 -i "$IF"
+check "an unknown terminal type: reported on the target terminal" \
+	wait_for 'ERROR, unknown terminal type nonsense, terminating!'
+check "... and no lock file is left" within 2 test ! -e "$LOCK"
+check "... nor any process" within 2 ns_empty
 
 bg -- -b -r "$T/nodevice" -t vt220 -i "$IF"
 sleep 0.5
@@ -118,17 +152,16 @@ wait_exit 5
 check "a foreground monitor leaves the lock file in place" test "$(cat "$LOCK")" = "$$"
 rm -f "$LOCK"
 
-# Two monitors started at the same moment: exactly one holds the lock.
+# Two monitors started at the same moment, over a stale lock file: exactly
+# one runs, and the file names it.
+printf '%s' "$gone" > "$LOCK"
 target
 bg -- -b -r "$TTY" -t vt220 -i "$IF" &
 bg -- -b -r "$TTY" -t vt220 -i "$IF" &
 wait
-sleep 1
+sleep 1.5
 PID=$(lockpid)
-live=0
-for p in $(ip netns pids "$NS"); do
-	[ "$(readlink "/proc/$p/exe")" = "$(readlink -f "$RAVLET")" ] && ! ended "$p" && live=$((live + 1))
-done
+live=$(monitors | wc -l)
 check "two starts at once: one monitor runs ($live)" test "$live" = 1
 check "... and the lock file names it" test -n "$PID" -a -d "/proc/$PID"
 kill "$PID"; wait_ended "$PID"

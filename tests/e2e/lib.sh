@@ -175,7 +175,23 @@ restored() {
 # the lower window: rows 10 and below
 pane() { screen | sed -n '11,$p'; }
 # ravlet's capture child; the CPU ticks a process has used
-child_of() { awk '{print $1}' "/proc/$1/task/$1/children" 2>/dev/null; }
+# (not ravlet's watcher, a copy of ravlet itself)
+child_of() {
+	local c
+	for c in $(cat "/proc/$1/task/$1/children" 2>/dev/null); do
+		[ "$(readlink "/proc/$c/exe")" != "$(readlink "/proc/$1/exe")" ] && echo "$c"
+	done
+}
+# the monitors running in the namespace (not their watchers or zombies)
+monitors() {
+	local p exe
+	exe=$(readlink -f "$RAVLET")
+	for p in $(ip netns pids "$NS"); do
+		[ "$(readlink "/proc/$p/exe")" = "$exe" ] || continue
+		[ "$(readlink "/proc/$(awk '{print $4}' "/proc/$p/stat")/exe")" = "$exe" ] && continue
+		grep -q '^State:.*Z' "/proc/$p/status" || echo "$p"
+	done
+}
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
 
 # No process is left in the monitor's namespace (the capture child above all).
