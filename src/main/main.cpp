@@ -33,6 +33,8 @@
 			if (st.capture >= 0 && FD_ISSET(st.capture, &readable))
 				read_capture();
 		}
+		if (resize_pending)
+			screen_resize(ifname);
 		if_update(ifname);
 	}
 }

@@ -14,6 +14,7 @@
 #include <sys/types.h>
 #include <termios.h>
 
+#include "ifstat/ifstat.h"
 #include "platform/netif.h"
 
 constexpr int VERSION_MAJOR = 1;
@@ -42,6 +43,7 @@ struct state {
 	pid_t watcher_pid;	/* kills the capture child if we are killed */
 	char cap_buf[CAPTURE_BUF_SIZE];	/* output not yet shown: partial line */
 	size_t cap_len;
+	bool cap_tail;		/* inside a long line, whose later pieces are not shown */
 
 	/* screen */
 	WINDOW *upper_win;
@@ -65,6 +67,7 @@ struct state {
 	time_t hour_mark, minute_mark;
 	uint64_t snap_hour[NCOUNTERS], snap_minute[NCOUNTERS], snap_second[NCOUNTERS];
 	time_t chg_time, chg_prev_time;
+	char chg_prev_text[SINCE_TEXT_SIZE];	/* the previous change, as shown at column 44 */
 	char last_addr[ADDR_TEXT_SIZE];
 	const char *host_pattern;
 	char host_name[NI_MAXHOST];

@@ -105,7 +105,9 @@ void handle_key()
 		cleanup_exit(0);
 	case '\n':
 	case '\r':
-		command_menu();
+		/* the menu needs the screen's minimum size */
+		if (screen_shown())
+			command_menu();
 		break;
 	case 12:	/* control-L */
 		wrefresh(curscr);

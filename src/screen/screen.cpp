@@ -1,7 +1,11 @@
+#include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <net/if.h>
+#include <cwchar>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include "main/main.h"
 #include "screen/screen.h"
@@ -15,6 +19,8 @@ static const char *const label_rows[] = {
 	"  inpkts/h: -                   inpkts/m: -                 inpkts/s: -        ",
 	" outpkts/h: -                  outpkts/m: -                outpkts/s: -        ",
 };
+
+static bool too_small;
 
 static void fill_dashes(char *buf, size_t len, int cols)
 {
@@ -46,27 +52,114 @@ void capture_title(char *buf, int cols)
 	fill_dashes(buf, n, cols);
 }
 
+bool layout_fits(int cols, int lines)
+{
+	return cols >= MIN_COLS && lines >= MIN_LINES;
+}
+
+void size_notice(char *buf, size_t size, int cols, int lines)
+{
+	snprintf(buf, size, "ravlet needs at least %dx%d, the terminal is %dx%d",
+		 MIN_COLS, MIN_LINES, cols, lines);
+}
+
+/* ^@ to ^_, and ^? for DEL */
+static char caret(unsigned char c)
+{
+	return c == 0x7f ? '?' : static_cast<char>(c ^ 0x40);
+}
+
+int visible_text(std::string_view in, int cols, char *out, size_t size)
+{
+	mbstate_t ps{};
+	size_t o = 0;
+	int used = 0;
+
+	if (size == 0)
+		return 0;
+	for (size_t i = 0; i < in.size();) {
+		unsigned char c = in[i];
+		const char *put = nullptr;
+		char two[2];
+		size_t len = 1;
+		int width = 1;
+
+		if (c < 0x20 || c == 0x7f) {
+			two[0] = '^';
+			two[1] = caret(c);
+			put = two;
+			len = 2;
+			width = 2;
+			i++;
+		} else if (c < 0x80) {
+			put = in.data() + i;
+			i++;
+		} else {
+			wchar_t wc;
+			size_t n = mbrtowc(&wc, in.data() + i, in.size() - i, &ps);
+			if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2) || n == 0) {
+				ps = mbstate_t{};
+				put = "?";
+				i++;
+			} else if ((width = wcwidth(wc)) < 0) {
+				/* no printable character: a C1 control, say */
+				put = "?";
+				width = 1;
+				i += n;
+			} else {
+				put = in.data() + i;
+				len = n;
+				i += n;
+			}
+		}
+		if (used + width > cols || o + len >= size)
+			break;
+		memcpy(out + o, put, len);
+		o += len;
+		used += width;
+	}
+	out[o] = '\0';
+	return used;
+}
+
+/* A title bar in standout: the text, then "-" to the edge at any width. */
+static void draw_bar(int row, const char *text)
+{
+	int n = static_cast<int>(strlen(text));
+
+	wstandout(st.upper_win);
+	mvwaddstr(st.upper_win, row, 0, text);
+	if (n < COLS)
+		mvwhline(st.upper_win, row, n, '-' | A_STANDOUT, COLS - n);
+	wstandend(st.upper_win);
+}
+
+void draw_addr_label(bool ptp)
+{
+	mvwaddstr(st.upper_win, 1, 59, ptp ? "dst: " : "brc: ");
+}
+
+/* Rows 3 to 8 as the template has them: labels and placeholders, no figures. */
+void draw_figure_labels()
+{
+	for (int i = 0; i < 6; i++)
+		mvwaddstr(st.upper_win, 3 + i, 0, label_rows[i]);
+}
+
 static void draw_template(const char *ifname)
 {
 	char line[TITLE_SIZE];
 
 	title_line(line, ifname, COLS);
-	wstandout(st.upper_win);
-	mvwaddstr(st.upper_win, 0, 0, line);
-	wstandend(st.upper_win);
-
+	draw_bar(0, line);
 	snprintf(line, sizeof line, "%-59s%-20s", "addr:",
-		 st.if_flags & IFF_POINTOPOINT ? "dst:" : "brc:");
+		 st.if_flags & IF_POINTOPOINT ? "dst:" : "brc:");
 	mvwaddstr(st.upper_win, 1, 0, line);
 	snprintf(line, sizeof line, "%-79s", "chg:");
 	mvwaddstr(st.upper_win, 2, 0, line);
-	for (int i = 0; i < 6; i++)
-		mvwaddstr(st.upper_win, 3 + i, 0, label_rows[i]);
-
+	draw_figure_labels();
 	capture_title(line, COLS);
-	wstandout(st.upper_win);
-	mvwaddstr(st.upper_win, 9, 0, line);
-	wstandend(st.upper_win);
+	draw_bar(9, line);
 }
 
 /*
@@ -79,6 +172,8 @@ static void start_curses()
 
 	if (!term || !*term)
 		term = "(none)";
+	/* wide characters as the user's locale has them; messages stay as they are */
+	setlocale(LC_CTYPE, "");
 	if (tcgetattr(0, &st.tty_modes) == 0)
 		st.tty_saved = 1;
 	if (!newterm(nullptr, stdout, stdin)) {
@@ -96,10 +191,26 @@ static void start_curses()
 	typeahead(-1);
 }
 
+static bool make_windows()
+{
+	if (st.upper_win)
+		delwin(st.upper_win);
+	if (st.lower_win)
+		delwin(st.lower_win);
+	st.upper_win = newwin(UPPER_ROWS, COLS, 0, 0);
+	st.lower_win = newwin(LINES - UPPER_ROWS, COLS, UPPER_ROWS, 0);
+	if (!st.upper_win || !st.lower_win)
+		return false;
+	scrollok(st.lower_win, TRUE);
+	leaveok(st.upper_win, TRUE);
+	leaveok(st.lower_win, TRUE);
+	return true;
+}
+
 void screen_init(const char *ifname)
 {
 	start_curses();
-	if (COLS < MIN_COLS || LINES < MIN_LINES) {
+	if (!layout_fits(COLS, LINES)) {
 		endwin();
 		fprintf(stderr, "ERROR, minimal screensize must be %dx%d, is %dx%d, terminating!",
 			MIN_COLS, MIN_LINES, COLS, LINES);
@@ -129,4 +240,46 @@ void screen_init(const char *ifname)
 	wmove(st.lower_win, 0, 0);
 	wrefresh(st.lower_win);
 	st.curses_active = 1;
+}
+
+bool screen_shown()
+{
+	return !too_small;
+}
+
+/*
+ * The terminal changed its size: lay everything out again.  The figures
+ * come back at the next sample, which is made due at once; the capture
+ * pane starts empty.  Below the minimum, one line says so instead.
+ */
+void screen_resize(const char *ifname)
+{
+	winsize ws;
+
+	resize_pending = 0;
+	if (ioctl(0, TIOCGWINSZ, &ws) < 0 || ws.ws_col == 0 || ws.ws_row == 0)
+		return;
+	resizeterm(ws.ws_row, ws.ws_col);
+	werase(stdscr);
+	too_small = !layout_fits(COLS, LINES);
+	if (too_small) {
+		char text[TITLE_SIZE];
+		size_notice(text, sizeof text, COLS, LINES);
+		mvwaddnstr(stdscr, 0, 0, text, COLS);
+		wrefresh(stdscr);
+		return;
+	}
+	wnoutrefresh(stdscr);
+	if (!make_windows()) {
+		endwin();
+		st.curses_active = 0;
+		fputs("ERROR, curses init upper window, terminating!", stderr);
+		cleanup_exit(1);
+	}
+	draw_template(ifname);
+	st.last_update = timeval{};
+	wnoutrefresh(st.upper_win);
+	wmove(st.lower_win, 0, 0);
+	wnoutrefresh(st.lower_win);
+	doupdate();
 }
