@@ -10,5 +10,7 @@ void read_capture();
 
 /* Pure helpers. */
 constexpr size_t LINE_SIZE = 1024;	/* one line, as the filter sees it */
+constexpr size_t SHOWN_SIZE = 2 * LINE_SIZE;	/* its visible form: ^X takes two bytes */
 size_t next_piece(const char *data, size_t len, bool eof);
-bool filter_line(std::string_view line, std::string_view host, int cols, char out[LINE_SIZE]);
+bool piece_shown(std::string_view piece, bool *in_long_line);
+bool filter_line(std::string_view line, std::string_view host, int cols, char out[SHOWN_SIZE]);

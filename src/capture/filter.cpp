@@ -5,6 +5,7 @@
 
 #include "capture/capture.h"
 #include "main/main.h"
+#include "screen/screen.h"
 
 /* One wake-up reads at most this many pipe buffers before keys get a turn. */
 constexpr int MAX_FILLS = 16;
@@ -44,31 +45,46 @@ static void remove_first(char *s, size_t *len, std::string_view pat)
 }
 
 /*
- * The shortened line: without the fraction of the second, the monitored
- * host's own name and the checksum remarks, cut at the line end and to the
- * width.  False for a line that is not shown.
+ * Whether a piece is shown: the first piece of a line, with a time stamp.
+ * The later pieces of a long line are never lines of their own: whoever
+ * sends a packet shapes its text, and could make a piece look like another
+ * packet's line.  *in_long_line says whether the next piece continues one.
  */
-bool filter_line(std::string_view in, std::string_view host, int cols, char out[LINE_SIZE])
+bool piece_shown(std::string_view piece, bool *in_long_line)
 {
+	bool first = !*in_long_line;
+
+	*in_long_line = piece.empty() || piece.back() != '\n';
+	return first && has_stamp(piece);
+}
+
+/*
+ * The shortened line: without the fraction of the second, the monitored
+ * host's own name and the checksum remarks, cut at the line end, in its
+ * visible form and cut to the width in screen columns.  False for a line
+ * that is not shown.
+ */
+bool filter_line(std::string_view in, std::string_view host, int cols, char out[SHOWN_SIZE])
+{
+	char line[LINE_SIZE];
+
 	if (!has_stamp(in))
 		return false;
 	in = in.substr(0, LINE_SIZE - 1);
 
 	/* HH:MM:SS.ffffff: drop indexes 8..14 */
 	size_t n = std::min<size_t>(in.size(), 8);
-	memcpy(out, in.data(), n);
+	memcpy(line, in.data(), n);
 	if (in.size() > 15) {
-		memcpy(out + n, in.data() + 15, in.size() - 15);
+		memcpy(line + n, in.data() + 15, in.size() - 15);
 		n += in.size() - 15;
 	}
-	remove_first(out, &n, host);
-	remove_first(out, &n, " [tcp sum ok]");
-	remove_first(out, &n, " [udp sum ok]");
-	if (const void *nl = memchr(out, '\n', n))
-		n = static_cast<const char *>(nl) - out;
-	size_t width = cols > 1 ? cols - 1 : 0;
-	n = std::min({n, width, LINE_SIZE - 1});
-	out[n] = '\0';
+	remove_first(line, &n, host);
+	remove_first(line, &n, " [tcp sum ok]");
+	remove_first(line, &n, " [udp sum ok]");
+	if (const void *nl = memchr(line, '\n', n))
+		n = static_cast<const char *>(nl) - line;
+	visible_text(std::string_view(line, n), cols > 1 ? cols - 1 : 0, out, SHOWN_SIZE);
 	return true;
 }
 
@@ -79,19 +95,21 @@ bool filter_line(std::string_view in, std::string_view host, int cols, char out[
  */
 static bool show_pieces(bool eof)
 {
-	char out[LINE_SIZE];
+	char out[SHOWN_SIZE];
 	const char *buf = st.cap_buf;
 	size_t len = st.cap_len;
 	size_t off, k;
 	int shown = 0;
 	bool drawn = false;
+	bool tail = st.cap_tail;
 
 	for (off = 0; (k = next_piece(buf + off, len - off, eof)) != 0; off += k)
-		shown += has_stamp(std::string_view(buf + off, k));
-	int skip = shown - getmaxy(st.lower_win);
+		shown += piece_shown(std::string_view(buf + off, k), &tail);
+	/* while the terminal is too small, lines are read and let go */
+	int skip = screen_shown() ? shown - getmaxy(st.lower_win) : shown;
 	for (off = 0; (k = next_piece(buf + off, len - off, eof)) != 0; off += k) {
 		std::string_view line(buf + off, k);
-		if (!has_stamp(line) || skip-- > 0)
+		if (!piece_shown(line, &st.cap_tail) || skip-- > 0)
 			continue;
 		filter_line(line, st.host_pattern, COLS, out);
 		wprintw(st.lower_win, "\n%s", out);
