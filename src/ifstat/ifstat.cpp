@@ -8,6 +8,7 @@
 
 #include "ifstat/ifstat.h"
 #include "main/main.h"
+#include "screen/screen.h"
 
 static const char unknown_host[] = "unknown hostname";
 
@@ -38,10 +39,30 @@ static int search_row()
 	return 0;
 }
 
+/*
+ * Text at (row, col), padded to width columns and never past the row's
+ * end, with every character shown as it is: a name service can hand back
+ * anything, and a cursor movement would disturb the other fields.
+ */
+static void put_field(int row, int col, int width, const char *text)
+{
+	char shown[4 * NI_MAXHOST];
+	int used = visible_text(text, COLS - col, shown, sizeof shown);
+
+	mvwaddstr(st.upper_win, row, col, shown);
+	if (used < width)
+		wprintw(st.upper_win, "%*s", width - used, "");
+}
+
 /* The starting point of every later difference. */
 static void take_row(int row)
 {
 	uint64_t c[NCOUNTERS];
+
+	/* figures of an interface that went away belong to it, not to this one */
+	if (st.curses_active)
+		draw_figure_labels();
+	st.chg_prev_text[0] = '\0';
 
 	st.mib_row = row;
 	st.chg_prev_time = st.chg_time = st.ifmd.lastchange;
@@ -132,12 +153,15 @@ static bool show_address(unsigned flags)
 		}
 	}
 	mvwprintw(st.upper_win, 1, 6, "%-15s", addr);
-	mvwprintw(st.upper_win, 1, 22, "%-36s", st.host_pattern);
+	put_field(1, 22, 36, st.host_pattern);
 
-	if (flags & IFF_LOOPBACK)
+	bool ptp = flags & IF_POINTOPOINT;
+	draw_addr_label(ptp);
+	if (flags & IF_LOOPBACK) {
+		wprintw(st.upper_win, "%-15s", "");
 		return true;
+	}
 	in_addr other;
-	bool ptp = flags & IFF_POINTOPOINT;
 	int r = ptp ? pf_dstaddr(st.if_sock, st.cur_ifr, &other)
 		    : pf_brdaddr(st.if_sock, st.cur_ifr, &other);
 	if (r < 0) {
@@ -150,24 +174,33 @@ static bool show_address(unsigned flags)
 	return true;
 }
 
+/*
+ * The row is written whole each time, so that nothing of a longer text
+ * before (the "unsupported" one, say) stays behind; the previous change
+ * is remembered to be written again.
+ */
 static void show_change(time_t now)
 {
 	char text[SINCE_TEXT_SIZE];
 	time_t t = st.ifmd.lastchange;
 
+	wmove(st.upper_win, 2, 5);
+	wclrtoeol(st.upper_win);
 	if (t == 0) {
-		mvwaddstr(st.upper_win, 2, 5, "last administrative change time unsupported by driver");
+		waddstr(st.upper_win, "last administrative change time unsupported by driver");
 		return;
 	}
 	int64_t elapsed = static_cast<int64_t>(difftime(now, t));
 	format_since(text, sizeof text, t, elapsed);
-	mvwprintw(st.upper_win, 2, 5, "%-35s", text);
+	wprintw(st.upper_win, "%-35s", text);
 	if (t != st.chg_time) {
 		st.chg_prev_time = st.chg_time;
 		st.chg_time = t;
-		format_since(text, sizeof text, st.chg_prev_time, st.prev_elapsed);
-		mvwprintw(st.upper_win, 2, 44, "%-35s", text);
+		format_since(st.chg_prev_text, sizeof st.chg_prev_text, st.chg_prev_time,
+			     st.prev_elapsed);
 	}
+	if (st.chg_prev_text[0])
+		mvwprintw(st.upper_win, 2, 44, "%-35s", st.chg_prev_text);
 	st.prev_elapsed = elapsed;
 }
 
@@ -191,8 +224,9 @@ static void show_counters(time_t now)
 	mvwprintw(st.upper_win, 3, 12, "%-24s", text);
 	format_count(text, sizeof text, c[OBYTES]);
 	mvwprintw(st.upper_win, 3, 53, "%-24s", text);
-	mvwprintw(st.upper_win, 4, 12, "%" PRIu64, c[IPACKETS]);
-	mvwprintw(st.upper_win, 4, 53, "%" PRIu64, c[OPACKETS]);
+	/* padded like the bytes, or digits of a longer figure before would stay */
+	mvwprintw(st.upper_win, 4, 12, "%-24" PRIu64, c[IPACKETS]);
+	mvwprintw(st.upper_win, 4, 53, "%-24" PRIu64, c[OPACKETS]);
 	show_change(now);
 
 	show_window(c, st.snap_second, 70, "%-9" PRIu64);
@@ -212,7 +246,7 @@ void if_update(const char *ifname)
 	unsigned flags;
 
 	pf_time(&tv);
-	if (!second_passed(st.last_update, tv))
+	if (!second_passed(st.last_update, tv) || !screen_shown())
 		return;
 	st.last_update = tv;
 

@@ -42,6 +42,9 @@
 
 constexpr size_t IFNAME_SIZE = 16;
 
+/* Interface flag bits that ravlet reads; the same on FreeBSD and Linux. */
+constexpr unsigned IF_UP = 0x1, IF_LOOPBACK = 0x8, IF_POINTOPOINT = 0x10;
+
 struct if_row {
 	char name[IFNAME_SIZE];
 	uint64_t ibytes, obytes, ipackets, opackets;
