@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include "main/main.h"
-#include "screen/screen.h"
 
 bool make_lockpath(char *buf, size_t size, const char *ifname)
 {
@@ -15,16 +14,23 @@ bool make_lockpath(char *buf, size_t size, const char *ifname)
 
 /*
  * The name goes into a file name under /var/run that root writes and
- * removes, and into the title line: refuse what would leave the directory
- * or not fit, rather than cut it (two cut names could share one lock file).
+ * removes, and into the title line: refuse what no interface can be called
+ * (empty, longer than the kernels allow, a control character) and what
+ * would leave the directory, rather than cut it (two cut names could share
+ * one lock file).
  */
 static bool ifname_ok(const char *ifname)
 {
-	char lock[LOCKPATH_SIZE];
-	char title[TITLE_SIZE];
+	size_t n = strlen(ifname);
 
-	return !strchr(ifname, '/') && make_lockpath(lock, sizeof lock, ifname) &&
-	       title_line(title, ifname, 0);
+	if (n == 0 || n >= IFNAME_SIZE || strchr(ifname, '/'))
+		return false;
+	for (size_t i = 0; i < n; i++) {
+		unsigned char c = ifname[i];
+		if (c < 0x20 || c == 0x7f)
+			return false;
+	}
+	return true;
 }
 
 opt_result parse_options(int argc, char **argv, state *s, const char **ifname,
@@ -57,7 +63,8 @@ opt_result parse_options(int argc, char **argv, state *s, const char **ifname,
 			return OPT_USAGE;
 		}
 	}
-	if (!ifname_ok(*ifname))
+	/* no filter expression begins with "-": tcpdump would take it for options */
+	if (!ifname_ok(*ifname) || (*expr)[0] == '-')
 		return OPT_USAGE;
 	if (s->background && (!s->have_tty || !s->have_term))
 		return OPT_NEED_TTY;
