@@ -117,4 +117,17 @@ check "the program ended early: the monitor sleeps ($((t1 - t0)) ticks in 2 s)" 
 keys C-c 2>/dev/null
 kill "$RPID" 2>/dev/null; wait_exit
 check "... and ends normally" test -n "$STATUS"
+
+# Text that the network shapes: control characters, and a long line whose
+# later pieces look like packet lines of their own.
+forged=$(for i in $(seq 40); do printf '23:59:59.000000 IP 6.6.6.6 > alpha.probe: ICMP echo request, '; done)
+printf 'w 12:00:05.000000 IP a\rb\bc\td\033[2J\nw 12:00:06.000000 IP GET /%s\nw 12:00:07.000000 IP after\n' \
+	"$forged" > "$T/script3"
+start 80x24 -i vt0 -e "$T/script3"
+wait_for '12:00:07 IP after'
+check "control characters are shown as ^M, ^H, ^I, ^[, on one row" \
+	test "$(row 11)" = '12:00:05 IP a^Mb^Hc^Id^[[2J'
+check "a long line: its first piece only, cut to the width, no forged lines" \
+	test "$(row 12 0 16)|$(row 13)|$(screen | grep -c '23:59:59')" = "12:00:06 IP GET |12:00:07 IP after|1"
+kill "$RPID"; wait_exit
 finish

@@ -36,6 +36,13 @@ check "an interface name with a slash is refused with the usage text" \
 	expect_exit 1 "$T/want" "$RAVLET" -i ../../tmp/x
 check "an interface name too long for the lock path and the title is refused" \
 	expect_exit 1 "$T/want" "$RAVLET" -i "$(printf 'a%.0s' $(seq 600))"
+for name in "" $'vt0\n' $'v\bt0' aaaaaaaaaaaaaaaa; do
+	check "an interface name no interface can have ($(printf '%q' "$name")): the usage text" \
+		expect_exit 1 "$T/want" "$RAVLET" -i "$name"
+done
+check "a filter expression that tcpdump would take for options: the usage text" \
+	expect_exit 1 "$T/want" "$RAVLET" -e "-w$T/x.pcap"
+check "... and nothing is written" test ! -e "$T/x.pcap"
 
 # As nobody: the binary must be reachable, wherever the checkout lies.
 cp "$RAVLET" "$T/ravlet"

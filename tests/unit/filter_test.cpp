@@ -1,14 +1,18 @@
+#include <clocale>
 #include <gtest/gtest.h>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "capture/capture.h"
+#include "screen/screen.h"
 
 namespace {
 
 /* The shown text, or "<dropped>". */
 std::string shown(std::string line, std::string host = "", int cols = 80)
 {
-	char out[LINE_SIZE];
+	char out[SHOWN_SIZE];
 	if (!filter_line(line, host, cols, out))
 		return "<dropped>";
 	return out;
@@ -74,6 +78,89 @@ TEST(Pieces, LinesLongLinesAndTheIncompleteRest)
 	/* 1023 characters and a line end: the end comes as a piece of its own */
 	EXPECT_EQ(next_piece(exact.data(), exact.size(), false), LINE_SIZE - 1);
 	EXPECT_EQ(next_piece(exact.data() + LINE_SIZE - 1, 1, false), 1u);
+}
+
+/* Which pieces of a stream are shown, as the read path walks them. */
+std::vector<std::string> shown_pieces(const std::string &data)
+{
+	std::vector<std::string> out;
+	bool tail = false;
+	size_t k;
+
+	for (size_t off = 0; (k = next_piece(data.data() + off, data.size() - off, true)) != 0;
+	     off += k) {
+		std::string piece = data.substr(off, k);
+		if (piece_shown(piece, &tail))
+			out.push_back(piece.substr(0, 20));
+	}
+	return out;
+}
+
+TEST(Pieces, ALongLineShowsOnlyItsFirstPiece)
+{
+	/* a packet whose text lines pieces up as forged capture lines */
+	std::string forged = "23:59:59.000000 IP 6.6.6.6 > alpha.probe: ICMP echo request";
+	std::string line = "12:00:00.000000 IP beta.80 > alpha.5000: HTTP GET /";
+	while (line.size() < 3000)
+		line += forged;
+	std::string data = line + "\n12:00:01.000000 IP next\n";
+	std::vector<std::string> want = {line.substr(0, 20), "12:00:01.000000 IP n"};
+	EXPECT_EQ(shown_pieces(data), want);
+	/* a piece that ends exactly at the line end: the next line is whole again */
+	std::string exact = "12:00:00.000000 " + std::string(LINE_SIZE - 1 - 16, 'x');
+	EXPECT_EQ(shown_pieces(exact + "\n12:00:01.1 b\n").size(), 2u);
+}
+
+class Visible : public ::testing::Test {
+protected:
+	void SetUp() override { ASSERT_NE(setlocale(LC_CTYPE, "C.UTF-8"), nullptr); }
+	void TearDown() override { setlocale(LC_CTYPE, "C"); }
+	std::string vis(std::string in, int cols = 80)
+	{
+		char out[SHOWN_SIZE];
+		visible_text(in, cols, out, sizeof out);
+		return out;
+	}
+};
+
+TEST_F(Visible, ControlCharactersNeverMoveTheCursor)
+{
+	EXPECT_EQ(vis("a\bb\rc\td\x1b[2Je\x7f"), "a^Hb^Mc^Id^[[2Je^?");
+	EXPECT_EQ(vis(std::string("x\0y", 3)), "x^@y");
+	/* a capture line with them: shown, and cut by columns, not bytes */
+	EXPECT_EQ(shown("12:00:00.000000 \t\t\t" + std::string(100, 'x') + "\n").size(), 79u);
+	EXPECT_EQ(shown("12:00:00.000000 a\rb\n").substr(0, 13), "12:00:00 a^Mb");
+	/* two columns for ^X: one that does not fit whole is left out */
+	EXPECT_EQ(vis("abc\b", 4), "abc");
+}
+
+TEST_F(Visible, MultibyteTextByItsWidthAndInvalidBytesAsQuestionMarks)
+{
+	EXPECT_EQ(vis("h\xc3\xa9te.example"), "h\xc3\xa9te.example");
+	EXPECT_EQ(vis("\xe6\x97\xa5\xe6\x9c\xac", 3), "\xe6\x97\xa5");	/* wide: two columns each */
+	EXPECT_EQ(vis("a\xff\xc3" "b"), "a??b");
+	EXPECT_EQ(vis("a\xc2\x9b" "b"), "a?b");	/* a C1 control */
+	setlocale(LC_CTYPE, "C");
+	EXPECT_EQ(vis("h\xc3\xa9"), "h??");
+}
+
+TEST(Layout, WidthsAndTheMinimum)
+{
+	char title[TITLE_SIZE];
+	for (int cols : {80, 81, 132, 1100}) {
+		title_line(title, "vt0", cols);
+		EXPECT_EQ(strlen(title), std::min<size_t>(cols, TITLE_SIZE - 1)) << cols;
+		capture_title(title, cols);
+		EXPECT_EQ(strlen(title), std::min<size_t>(cols, TITLE_SIZE - 1)) << cols;
+		std::string cut = shown("12:00:00.000000 " + std::string(2000, 'y'), "", cols);
+		EXPECT_EQ(cut.size(), std::min<size_t>(cols - 1, LINE_SIZE - 1 - 7)) << cols;
+	}
+	EXPECT_TRUE(layout_fits(80, 24));
+	EXPECT_FALSE(layout_fits(79, 24));
+	EXPECT_FALSE(layout_fits(80, 23));
+	char notice[TITLE_SIZE];
+	size_notice(notice, sizeof notice, 60, 15);
+	EXPECT_STREQ(notice, "ravlet needs at least 80x24, the terminal is 60x15");
 }
 
 }

@@ -70,13 +70,19 @@ TEST(Options, BackgroundNeedsDeviceAndType)
 	EXPECT_EQ(parse({"-i"}).result, OPT_USAGE);
 }
 
-TEST(Options, InterfaceNamesThatCouldEscapeOrNotFit)
+TEST(Options, TextsNoInterfaceOrFilterCanHave)
 {
 	EXPECT_EQ(parse({"-i", "../etc/x"}).result, OPT_USAGE);
-	/* the title holds the name whole up to 511 bytes in all */
-	std::string longest(511 - std::string("----- ravlet (1.4) ----------------  -").size(), 'a');
-	EXPECT_EQ(parse({"-i", longest}).result, OPT_OK);
-	EXPECT_EQ(parse({"-i", longest + "a"}).result, OPT_USAGE);
+	EXPECT_EQ(parse({"-i", "aaaaaaaaaaaaaaa"}).result, OPT_OK);	/* 15 bytes: the most */
+	EXPECT_EQ(parse({"-i", "aaaaaaaaaaaaaaaa"}).result, OPT_USAGE);
+	EXPECT_EQ(parse({"-i", ""}).result, OPT_USAGE);
+	EXPECT_EQ(parse({"-i", "vt0\n"}).result, OPT_USAGE);
+	EXPECT_EQ(parse({"-i", "v\bt0"}).result, OPT_USAGE);
+	EXPECT_EQ(parse({"-i", "vt\x7f"}).result, OPT_USAGE);
+	/* tcpdump would take these for its options */
+	EXPECT_EQ(parse({"-e", "-w/tmp/x.pcap"}).result, OPT_USAGE);
+	EXPECT_EQ(parse({"-e", "-"}).result, OPT_USAGE);
+	EXPECT_EQ(parse({"-e", "not port 22"}).result, OPT_OK);
 
 	char path[LOCKPATH_SIZE];
 	EXPECT_TRUE(make_lockpath(path, sizeof path, "vt0"));
