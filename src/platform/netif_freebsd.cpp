@@ -1,10 +1,14 @@
 /*
  * FreeBSD: the interface count and statistics rows from the ifmib sysctls,
- * the configuration list, flags and addresses from the interface requests,
- * made in place on the entry of the list.
+ * the interface's address, index, flags and broadcast or peer address from
+ * the interface requests by name, made in place on the entry of the list.
+ * SIOCGIFCONF would list every address of the host, and a fixed buffer
+ * loses the interface's own on a large one: the list holds the one entry
+ * that is asked for.
  */
 #include "platform/netif.h"
 
+#include <cerrno>
 #include <cstring>
 #include <net/if.h>
 #include <net/if_mib.h>
@@ -16,6 +20,7 @@
 #include <sys/sockio.h>
 #include <sys/sysctl.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 const char pf_default_ifname[] = "lo0";
@@ -29,15 +34,33 @@ int pf_ifcount(int *count)
 	return sysctlbyname("net.link.generic.system.ifcount", count, &len, nullptr, 0);
 }
 
-int pf_getconf(int sock, char *buf, int size)
+/* The first IPv4 address of the interface, as an entry of the list. */
+int pf_getconf(int sock, const char *ifname, char *buf, int size)
 {
-	ifconf ifc;
+	ifreq ifr;
 
-	ifc.ifc_len = size;
-	ifc.ifc_buf = buf;
-	if (ioctl(sock, SIOCGIFCONF, &ifc) < 0)
+	if (size < static_cast<int>(sizeof ifr))
+		return 0;
+	memset(&ifr, 0, sizeof ifr);
+	strlcpy(ifr.ifr_name, ifname, sizeof ifr.ifr_name);
+	ifr.ifr_addr.sa_family = AF_INET;
+	ifr.ifr_addr.sa_len = sizeof(sockaddr_in);
+	if (ioctl(sock, SIOCGIFADDR, &ifr) < 0) {
+		/* no such interface, or no IPv4 address on it */
+		if (errno == ENXIO || errno == EADDRNOTAVAIL || errno == EINVAL)
+			return 0;
 		return -1;
-	return ifc.ifc_len;
+	}
+	memcpy(buf, &ifr, sizeof ifr);
+	return sizeof ifr;
+}
+
+/* Rows are interface indexes.  Asked only when the row must be found again. */
+int pf_row_of(int, const char *ifname)
+{
+	unsigned index = if_nametoindex(ifname);
+
+	return index ? static_cast<int>(index) : -1;
 }
 
 int pf_die_with_parent(pid_t parent)
@@ -92,6 +115,7 @@ int pf_row(int row, if_row *out)
 		return -1;
 	memset(out->name, 0, sizeof out->name);
 	strlcpy(out->name, md.ifmd_name, sizeof out->name);
+	out->flags = md.ifmd_flags;
 	out->ibytes = md.ifmd_data.ifi_ibytes;
 	out->obytes = md.ifmd_data.ifi_obytes;
 	out->ipackets = md.ifmd_data.ifi_ipackets;

@@ -1,10 +1,14 @@
 /*
- * Linux: everything comes from rtnetlink, in fixed buffers, so that a sample
- * allocates nothing and sees the process's own network namespace (sysfs shows
- * the namespace it was mounted in).  Flags and addresses use the classic
- * interface requests, which Linux answers by name.
+ * Linux: one rtnetlink request for the named link carries its index, flags,
+ * counters and change stamp; the first IPv4 address and the broadcast or
+ * peer address come from the classic interface requests, which Linux
+ * answers by name.  Nothing is asked about other interfaces, so a sample
+ * costs the same on a host with a thousand of them.  Fixed buffers, so that
+ * a sample allocates nothing; netlink sees the process's own network
+ * namespace (sysfs shows the namespace it was mounted in).
  */
 #include "platform/netif.h"
+#include "platform/stamp.h"
 
 #include <cerrno>
 #include <csignal>
@@ -37,11 +41,14 @@ static long nl_left;
 static bool nl_done;
 static int nl_error;
 
-static int nl_request(int type, int flags, int index)
+/* A link request, by index or (index 0) by name. */
+static int nl_request(int type, int flags, int index, const char *name = nullptr)
 {
 	struct {
 		nlmsghdr nh;
 		ifinfomsg ifi;
+		rtattr name_attr;
+		char name[IFNAME_SIZE];
 	} req{};
 
 	if (nl_sock < 0) {
@@ -49,7 +56,14 @@ static int nl_request(int type, int flags, int index)
 		if (nl_sock < 0)
 			return -1;
 	}
-	req.nh.nlmsg_len = sizeof req;
+	req.nh.nlmsg_len = NLMSG_LENGTH(sizeof req.ifi);
+	if (name) {
+		size_t n = strnlen(name, IFNAME_SIZE - 1);
+		req.name_attr.rta_type = IFLA_IFNAME;
+		req.name_attr.rta_len = RTA_LENGTH(n + 1);
+		memcpy(req.name, name, n);
+		req.nh.nlmsg_len = NLMSG_ALIGN(req.nh.nlmsg_len) + RTA_ALIGN(req.name_attr.rta_len);
+	}
 	req.nh.nlmsg_type = type;
 	req.nh.nlmsg_flags = NLM_F_REQUEST | flags;
 	req.nh.nlmsg_seq = ++nl_seq;
@@ -58,7 +72,7 @@ static int nl_request(int type, int flags, int index)
 	nl_left = 0;
 	nl_done = false;
 	nl_error = 0;
-	if (send(nl_sock, &req, sizeof req, 0) < 0)
+	if (send(nl_sock, &req, req.nh.nlmsg_len, 0) < 0)
 		return -1;
 	return 0;
 }
@@ -125,131 +139,208 @@ int pf_ifcount(int *count)
 	return 0;
 }
 
-/* Appends one entry if it fits whole; the socket address is len bytes. */
-static bool put_entry(char *buf, int size, int *used, const char *name,
-		      const unsigned char *sa, int len)
-{
-	int esize = 16 + (len > 16 ? len : 16);
-
-	if (*used + esize > size)
-		return false;
-	char *e = buf + *used;
-	memset(e, 0, esize);
-	strncpy(e, name, IFNAME_SIZE - 1);
-	memcpy(e + 16, sa, len);
-	*used += esize;
-	return true;
-}
-
-/* The name of the link entry with this index among those already written. */
-static const char *link_name(const char *buf, int used, int index)
-{
-	for (int off = 0; off + 20 <= used;) {
-		const char *e = buf + off;
-		int len = static_cast<unsigned char>(e[16]);
-		if (e[17] == AF_PACKET && (static_cast<unsigned char>(e[18]) |
-		    static_cast<unsigned char>(e[19]) << 8) == index)
-			return e;
-		off += 16 + (len > 16 ? len : 16);
-	}
-	return nullptr;
-}
-
-/*
- * Link entries first, then the addresses, as getifaddrs() orders them.  The
- * link-level address is laid out like BSD's sockaddr_dl: length, family,
- * index, type, name length, address length, selector length, name, address.
- */
-int pf_getconf(int, char *buf, int size)
-{
-	int used = 0;
-	bool full = false;
-
-	if (nl_request(RTM_GETLINK, NLM_F_DUMP, 0) < 0)
-		return -1;
-	while (nlmsghdr *h = nl_next()) {
-		if (h->nlmsg_type != RTM_NEWLINK || full)
-			continue;
-		auto *ifi = static_cast<ifinfomsg *>(NLMSG_DATA(h));
-		const char *name = "";
-		const unsigned char *hw = nullptr;
-		int hwlen = 0;
-		int alen = IFLA_PAYLOAD(h);
-		for (rtattr *a = IFLA_RTA(ifi); RTA_OK(a, alen); a = RTA_NEXT(a, alen)) {
-			if (a->rta_type == IFLA_IFNAME)
-				name = static_cast<const char *>(RTA_DATA(a));
-			else if (a->rta_type == IFLA_ADDRESS) {
-				hw = static_cast<const unsigned char *>(RTA_DATA(a));
-				hwlen = RTA_PAYLOAD(a);
-			}
-		}
-		unsigned char sa[8 + IFNAME_SIZE + 32] = {};
-		int nlen = strnlen(name, IFNAME_SIZE - 1);
-		if (hwlen > 32)
-			hwlen = 32;
-		sa[0] = 8 + nlen + hwlen;
-		sa[1] = AF_PACKET;
-		sa[2] = ifi->ifi_index & 0xff;
-		sa[3] = (ifi->ifi_index >> 8) & 0xff;
-		sa[4] = ifi->ifi_type & 0xff;
-		sa[5] = nlen;
-		sa[6] = hwlen;
-		memcpy(sa + 8, name, nlen);
-		if (hw)
-			memcpy(sa + 8 + nlen, hw, hwlen);
-		full = !put_entry(buf, size, &used, name, sa, sa[0]);
-	}
-	if (nl_error)
-		return -1;
-
-	if (nl_request(RTM_GETADDR, NLM_F_DUMP, 0) < 0)
-		return -1;
-	while (nlmsghdr *h = nl_next()) {
-		if (h->nlmsg_type != RTM_NEWADDR || full)
-			continue;
-		auto *ifa = static_cast<ifaddrmsg *>(NLMSG_DATA(h));
-		const char *label = nullptr;
-		const void *local = nullptr, *address = nullptr;
-		int alen = IFA_PAYLOAD(h);
-		for (rtattr *a = IFA_RTA(ifa); RTA_OK(a, alen); a = RTA_NEXT(a, alen)) {
-			if (a->rta_type == IFA_LABEL)
-				label = static_cast<const char *>(RTA_DATA(a));
-			else if (a->rta_type == IFA_LOCAL)
-				local = RTA_DATA(a);
-			else if (a->rta_type == IFA_ADDRESS)
-				address = RTA_DATA(a);
-		}
-		/* On a point-to-point link IFA_ADDRESS is the peer. */
-		const void *own = local ? local : address;
-		const char *name = label ? label : link_name(buf, used, ifa->ifa_index);
-		if (!own || !name)
-			continue;
-		unsigned char sa[28] = {};
-		if (ifa->ifa_family == AF_INET) {
-			sa[0] = 16;
-			sa[1] = AF_INET;
-			memcpy(sa + 4, own, 4);
-		} else if (ifa->ifa_family == AF_INET6) {
-			sa[0] = 28;
-			sa[1] = AF_INET6;
-			memcpy(sa + 8, own, 16);
-			uint32_t scope = ifa->ifa_scope == RT_SCOPE_LINK ? ifa->ifa_index : 0;
-			memcpy(sa + 24, &scope, 4);
-		} else
-			continue;
-		full = !put_entry(buf, size, &used, name, sa, sa[0]);
-	}
-	if (nl_error)
-		return -1;
-	return used;
-}
-
 int pf_die_with_parent(pid_t parent)
 {
 	if (prctl(PR_SET_PDEATHSIG, SIGKILL) < 0)
 		return -1;
 	/* a parent that died before the call gave us to init, and sends nothing */
 	return getppid() == parent ? 0 : -1;
+}
+
+static stamp_clock stamp_clk;
+
+/*
+ * How far the jiffies clock, which the stamp counts, runs behind the
+ * monotonic one; taken once.  times() counts the same jiffies from
+ * 2^32 / HZ - 300 seconds earlier (times(2)).  HZ is not published, but the
+ * possible starts lie days apart, so the one that puts jiffies near the
+ * monotonic clock is the one.
+ */
+static int64_t jiffies_lag_ns(int64_t mono_ns)
+{
+	tms unused;
+	int64_t ticks = int64_t(times(&unused)) * 100 / sysconf(_SC_CLK_TCK);
+	static constexpr int64_t hz_values[] = {100, 250, 300, 1000};
+
+	for (int64_t hz : hz_values) {
+		int64_t up_ns = (ticks - ((int64_t(1) << 32) * 100 / hz - 30000)) * 10000000;
+		if (up_ns > mono_ns - 60 * int64_t(1000000000) && up_ns < mono_ns + 60 * int64_t(1000000000))
+			return mono_ns - up_ns;
+	}
+	return 0;
+}
+
+static int64_t clock_ns(clockid_t id)
+{
+	timespec ts;
+
+	clock_gettime(id, &ts);
+	return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+/* The wall-clock time of the last up or down, 0 where the link keeps no IPv6 state. */
+static time_t inet6_stamp(rtattr *af_spec)
+{
+	int len = RTA_PAYLOAD(af_spec);
+
+	for (rtattr *af = static_cast<rtattr *>(RTA_DATA(af_spec)); RTA_OK(af, len);
+	     af = RTA_NEXT(af, len)) {
+		if (af->rta_type != AF_INET6)
+			continue;
+		int ilen = RTA_PAYLOAD(af);
+		for (rtattr *a = static_cast<rtattr *>(RTA_DATA(af)); RTA_OK(a, ilen);
+		     a = RTA_NEXT(a, ilen)) {
+			if (a->rta_type != IFLA_INET6_CACHEINFO ||
+			    RTA_PAYLOAD(a) < sizeof(ifla_cacheinfo))
+				continue;
+			ifla_cacheinfo ci;
+			memcpy(&ci, RTA_DATA(a), sizeof ci);
+			int64_t real = clock_ns(CLOCK_REALTIME), mono = clock_ns(CLOCK_MONOTONIC);
+			if (stamp_clk.boot_ns == 0)
+				stamp_clk.lag_ns = jiffies_lag_ns(mono);
+			return stamp_time(ci.tstamp, real, mono, &stamp_clk);
+		}
+	}
+	return 0;
+}
+
+/* The statistics row and the index of a link answer; false without counters. */
+static bool parse_link(nlmsghdr *h, if_row *out, int *index)
+{
+	if_row r{};
+	bool have_stats = false;
+	auto *ifi = static_cast<ifinfomsg *>(NLMSG_DATA(h));
+	int alen = IFLA_PAYLOAD(h);
+
+	if (h->nlmsg_type != RTM_NEWLINK)
+		return false;
+	for (rtattr *a = IFLA_RTA(ifi); RTA_OK(a, alen); a = RTA_NEXT(a, alen)) {
+		switch (a->rta_type) {
+		case IFLA_IFNAME:
+			strncpy(r.name, static_cast<const char *>(RTA_DATA(a)), IFNAME_SIZE - 1);
+			break;
+		case IFLA_STATS64:
+			if (RTA_PAYLOAD(a) >= sizeof(rtnl_link_stats64)) {
+				/* only 4-byte aligned inside the message */
+				rtnl_link_stats64 s;
+				memcpy(&s, RTA_DATA(a), sizeof s);
+				r.ipackets = s.rx_packets;
+				r.opackets = s.tx_packets;
+				r.ibytes = s.rx_bytes;
+				r.obytes = s.tx_bytes;
+				have_stats = true;
+			}
+			break;
+		case IFLA_AF_SPEC:
+			r.lastchange = inet6_stamp(a);
+			break;
+		}
+	}
+	if (!have_stats)
+		return false;
+	r.flags = ifi->ifi_flags;
+	*out = r;
+	*index = ifi->ifi_index;
+	return true;
+}
+
+/*
+ * The named link's answer, as the last list request read it: the flag,
+ * row and index requests of the same sample are served from it.
+ */
+static struct {
+	bool valid;
+	int index;
+	if_row row;
+} cur_link;
+
+static int query_link(const char *name)
+{
+	cur_link.valid = false;
+	if (nl_request(RTM_GETLINK, 0, 0, name) < 0)
+		return -1;
+	nlmsghdr *h = nl_next();
+	if (!h)
+		return -1;	/* ENODEV: no such link */
+	cur_link.valid = parse_link(h, &cur_link.row, &cur_link.index);
+	return cur_link.valid ? 0 : -1;
+}
+
+static bool cached(const char *name)
+{
+	return cur_link.valid && strncmp(cur_link.row.name, name, IFNAME_SIZE) == 0;
+}
+
+/* Appends one entry if it fits whole; the socket address is len bytes. */
+static void put_entry(char *buf, int size, int *used, const char *name,
+		      const unsigned char *sa, int len)
+{
+	int esize = 16 + (len > 16 ? len : 16);
+
+	if (*used + esize > size)
+		return;
+	char *e = buf + *used;
+	memset(e, 0, esize);
+	strncpy(e, name, IFNAME_SIZE - 1);
+	memcpy(e + 16, sa, len);
+	*used += esize;
+}
+
+/*
+ * The named interface's own entries: its link entry, laid out like BSD's
+ * sockaddr_dl (length, family, index (low 16 bits), type, name length,
+ * address length 0, selector length 0, name), and its first IPv4 address
+ * (SIOCGIFADDR: the first address whose label is the name, as the kernel
+ * orders them, so an alias label such as eth0:1 finds its own).
+ */
+int pf_getconf(int sock, const char *ifname, char *buf, int size)
+{
+	int used = 0;
+
+	if (query_link(ifname) < 0 && errno == EINTR)
+		return -1;
+	if (cur_link.valid) {
+		unsigned char sa[8 + IFNAME_SIZE] = {};
+		int nlen = strnlen(ifname, IFNAME_SIZE - 1);
+		sa[0] = 8 + nlen;
+		sa[1] = AF_PACKET;
+		sa[2] = cur_link.index & 0xff;
+		sa[3] = (cur_link.index >> 8) & 0xff;
+		sa[5] = nlen;
+		memcpy(sa + 8, ifname, nlen);
+		put_entry(buf, size, &used, ifname, sa, sa[0]);
+	}
+	ifreq ifr{};
+	strncpy(ifr.ifr_name, ifname, IFNAMSIZ - 1);
+	ifr.ifr_addr.sa_family = AF_INET;
+	if (ioctl(sock, SIOCGIFADDR, &ifr) < 0)
+		return errno == EINTR ? -1 : used;
+	unsigned char sa[16] = {16, AF_INET};
+	memcpy(sa + 4, &reinterpret_cast<sockaddr_in *>(&ifr.ifr_addr)->sin_addr, 4);
+	put_entry(buf, size, &used, ifname, sa, sizeof sa);
+	return used;
+}
+
+int pf_row_of(int, const char *name)
+{
+	if (!cached(name) && query_link(name) < 0)
+		return -1;
+	return cur_link.index;
+}
+
+int pf_row(int row, if_row *out)
+{
+	if (cur_link.valid && cur_link.index == row) {
+		*out = cur_link.row;
+		return 0;
+	}
+	if (nl_request(RTM_GETLINK, 0, row) < 0)
+		return -1;
+	nlmsghdr *h = nl_next();
+	int index;
+	if (!h || !parse_link(h, out, &index))
+		return -1;
+	return 0;
 }
 
 static int ifreq_ioctl(int sock, unsigned long req, const char *entry, ifreq *ifr)
@@ -263,6 +354,10 @@ int pf_flags(int sock, char *entry, unsigned *flags)
 {
 	ifreq ifr;
 
+	if (cached(entry)) {
+		*flags = cur_link.row.flags & 0xffff;
+		return 0;
+	}
 	if (ifreq_ioctl(sock, SIOCGIFFLAGS, entry, &ifr) < 0)
 		return -1;
 	*flags = static_cast<unsigned short>(ifr.ifr_flags);
@@ -289,128 +384,4 @@ int pf_dstaddr(int sock, char *entry, in_addr *addr)
 int pf_brdaddr(int sock, char *entry, in_addr *addr)
 {
 	return addr_ioctl(sock, SIOCGIFBRDADDR, entry, addr);
-}
-
-static int64_t clock_cs(clockid_t id)
-{
-	timespec ts;
-	clock_gettime(id, &ts);
-	return int64_t(ts.tv_sec) * 100 + ts.tv_nsec / 10000000;
-}
-
-/*
- * Linux keeps no time of the last administrative change.  The IPv6 device
- * stamp moves on every up and down, so it is the nearest real figure.  It
- * counts centiseconds of the jiffies clock, which runs a fraction of a
- * second behind the monotonic one.  times() counts the same jiffies from
- * 2^32 / HZ - 300 seconds earlier (times(2)).  HZ is not published, but the
- * possible starts lie days apart, so the one that puts jiffies near the
- * monotonic clock is the one.
- */
-static int64_t jiffies_cs()
-{
-	int64_t mono = clock_cs(CLOCK_MONOTONIC);
-	tms unused;
-	int64_t ticks = int64_t(times(&unused)) * 100 / sysconf(_SC_CLK_TCK);
-
-	static constexpr int64_t hz_values[] = {100, 250, 300, 1000};
-
-	for (int64_t hz : hz_values) {
-		int64_t up = ticks - ((int64_t(1) << 32) * 100 / hz - 30000);
-		if (up > mono - 6000 && up < mono + 6000)
-			return up;
-	}
-	return mono;
-}
-
-/*
- * Boot, as the stamp counts from it, in centiseconds of wall-clock time.
- * Taken once: recomputing it each sample would let the result jitter
- * across a second boundary.
- */
-static int64_t boot_cs()
-{
-	static int64_t boot;
-
-	if (!boot)
-		boot = clock_cs(CLOCK_REALTIME) - jiffies_cs();
-	return boot;
-}
-
-/*
- * The stamp is 32 bits of centiseconds and wraps every 497 days of uptime:
- * take the latest time since boot that ends in those 32 bits.
- */
-static time_t stamp_time(uint32_t cs)
-{
-	int64_t up = clock_cs(CLOCK_MONOTONIC);
-	int64_t t = cs;
-
-	if (up - t >= (int64_t(1) << 32))
-		t += (up - t) >> 32 << 32;
-	return (boot_cs() + t) / 100;
-}
-
-static time_t inet6_stamp(rtattr *af_spec)
-{
-	int len = RTA_PAYLOAD(af_spec);
-
-	for (rtattr *af = static_cast<rtattr *>(RTA_DATA(af_spec)); RTA_OK(af, len);
-	     af = RTA_NEXT(af, len)) {
-		if (af->rta_type != AF_INET6)
-			continue;
-		int ilen = RTA_PAYLOAD(af);
-		for (rtattr *a = static_cast<rtattr *>(RTA_DATA(af)); RTA_OK(a, ilen);
-		     a = RTA_NEXT(a, ilen)) {
-			if (a->rta_type != IFLA_INET6_CACHEINFO ||
-			    RTA_PAYLOAD(a) < sizeof(ifla_cacheinfo))
-				continue;
-			ifla_cacheinfo ci;
-			memcpy(&ci, RTA_DATA(a), sizeof ci);
-			return stamp_time(ci.tstamp);
-		}
-	}
-	return 0;
-}
-
-int pf_row(int row, if_row *out)
-{
-	if (nl_request(RTM_GETLINK, 0, row) < 0)
-		return -1;
-	nlmsghdr *h = nl_next();
-	if (!h || h->nlmsg_type != RTM_NEWLINK)
-		return -1;
-
-	if_row r{};
-	bool have_stats = false;
-	auto *ifi = static_cast<ifinfomsg *>(NLMSG_DATA(h));
-	int alen = IFLA_PAYLOAD(h);
-	for (rtattr *a = IFLA_RTA(ifi); RTA_OK(a, alen); a = RTA_NEXT(a, alen)) {
-		switch (a->rta_type) {
-		case IFLA_IFNAME:
-			strncpy(r.name, static_cast<const char *>(RTA_DATA(a)), IFNAME_SIZE - 1);
-			break;
-		case IFLA_STATS64:
-			if (RTA_PAYLOAD(a) >= sizeof(rtnl_link_stats64)) {
-				/* only 4-byte aligned inside the message */
-				rtnl_link_stats64 s;
-				memcpy(&s, RTA_DATA(a), sizeof s);
-				r.ipackets = s.rx_packets;
-				r.opackets = s.tx_packets;
-				r.ibytes = s.rx_bytes;
-				r.obytes = s.tx_bytes;
-				have_stats = true;
-			}
-			break;
-		case IFLA_AF_SPEC:
-			r.lastchange = inet6_stamp(a);
-			break;
-		}
-	}
-	if (!have_stats) {
-		errno = ENODATA;
-		return -1;
-	}
-	*out = r;
-	return 0;
 }
