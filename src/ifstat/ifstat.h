@@ -7,6 +7,8 @@
 
 void if_init(const char *ifname);
 void if_update(const char *ifname);
+void forget_fields();	/* the window was drawn anew: write every figure again */
+constexpr size_t FIELD_SIZE = 128;	/* the longest figure text remembered */
 
 /* Pure helpers, reachable without a kernel or a terminal. */
 char *find_ifreq(char *buf, int len, const char *ifname);

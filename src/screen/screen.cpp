@@ -233,6 +233,7 @@ void screen_init(const char *ifname)
 	}
 	scrollok(st.lower_win, TRUE);
 	draw_template(ifname);
+	forget_fields();
 	leaveok(st.upper_win, TRUE);
 	leaveok(st.lower_win, TRUE);
 	refresh();
@@ -277,6 +278,7 @@ void screen_resize(const char *ifname)
 		cleanup_exit(1);
 	}
 	draw_template(ifname);
+	forget_fields();
 	st.last_update = timeval{};
 	wnoutrefresh(st.upper_win);
 	wmove(st.lower_win, 0, 0);
