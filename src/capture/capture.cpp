@@ -3,8 +3,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <sys/wait.h>
+
 #include "capture/capture.h"
 #include "main/main.h"
+#include "screen/screen.h"
 
 /*
  * Never a search of PATH: we run as root.  A build may fix the path (a
@@ -121,8 +125,48 @@ int mpopen(const char *ifname, const char *expr)
 	}
 	st.child_pid = pid;
 	watch_child(pid);
+	st.cap_len = 0;
+	st.cap_tail = false;
 	close(fd[1]);
 	/* a half-written line must never hold up keys and statistics */
 	fcntl(fd[0], F_SETFL, fcntl(fd[0], F_GETFL) | O_NONBLOCK);
 	return fd[0];
+}
+
+/* A line of ours in the pane, not one of the capture program's. */
+static void pane_note(const char *fmt, const char *ifname)
+{
+	char text[TITLE_SIZE];
+
+	snprintf(text, sizeof text, fmt, ifname);
+	wprintw(st.lower_win, "\n%.*s", COLS - 1, text);
+	if (screen_shown())
+		wrefresh(st.lower_win);
+}
+
+/* The capture program has closed its output: collect it, at once if it has ended. */
+void reap_capture(const char *ifname)
+{
+	if (st.child_pid <= 0 || waitpid(st.child_pid, nullptr, WNOHANG) != st.child_pid)
+		return;
+	st.child_pid = 0;
+	watch_child(0);
+	pane_note("[tcpdump has ended; it starts again when %s comes back]", ifname);
+}
+
+/*
+ * After each sample: an ended capture program starts again once the
+ * interface has come back (deleted and made again, renamed back, returned
+ * from another namespace, or there for the first time).
+ */
+void capture_follow(const char *ifname, const char *expr)
+{
+	if (st.capture < 0 && st.child_pid > 0)
+		reap_capture(ifname);
+	if (st.child_pid != 0 || !st.if_up || st.if_gen == st.capture_gen)
+		return;
+	st.capture_gen = st.if_gen;
+	st.capture = mpopen(ifname, expr);
+	pane_note(st.capture >= 0 ? "[tcpdump started again on %s]"
+				  : "[tcpdump could not be started again on %s]", ifname);
 }

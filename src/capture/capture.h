@@ -6,7 +6,9 @@
 
 int mpopen(const char *ifname, const char *expr);
 void watch_child(pid_t pid);
-void read_capture();
+void reap_capture(const char *ifname);
+void capture_follow(const char *ifname, const char *expr);
+void read_capture(const char *ifname);
 
 /* Pure helpers. */
 constexpr size_t LINE_SIZE = 1024;	/* one line, as the filter sees it */

@@ -125,7 +125,7 @@ static bool show_pieces(bool eof)
  * and refreshes once.  At end of file the descriptor is closed so that the
  * main loop stops watching it.
  */
-void read_capture()
+void read_capture(const char *ifname)
 {
 	bool eof = false;
 	bool drawn = false;
@@ -153,5 +153,6 @@ void read_capture()
 	if (eof) {
 		close(st.capture);
 		st.capture = -1;
+		reap_capture(ifname);
 	}
 }

@@ -15,7 +15,7 @@
  * program has ended its descriptor is gone from the set, so the loop still
  * sleeps.
  */
-[[noreturn]] static void main_loop(const char *ifname)
+[[noreturn]] static void main_loop(const char *ifname, const char *expr)
 {
 	for (;;) {
 		fd_set readable;
@@ -31,11 +31,12 @@
 			if (FD_ISSET(0, &readable))
 				handle_key();
 			if (st.capture >= 0 && FD_ISSET(st.capture, &readable))
-				read_capture();
+				read_capture(ifname);
 		}
 		if (resize_pending)
 			screen_resize(ifname);
 		if_update(ifname);
+		capture_follow(ifname, expr);
 	}
 }
 
@@ -69,5 +70,6 @@ int main(int argc, char **argv)
 	st.capture = mpopen(ifname, expr);
 	if (st.capture < 0)
 		fatal_perror("mpopen");
-	main_loop(ifname);
+	st.capture_gen = st.if_gen;
+	main_loop(ifname, expr);
 }

@@ -72,6 +72,13 @@ struct state {
 	const char *host_pattern;
 	char host_name[NI_MAXHOST];
 	int64_t prev_elapsed;
+
+	/* the interface coming back, for the capture to follow it */
+	bool if_up;		/* there and up at the last sample */
+	unsigned if_gen;	/* counts its returns */
+	unsigned capture_gen;	/* the return the running or last capture began at */
+	int seen_row;
+	time_t seen_change;
 };
 
 extern state st;
