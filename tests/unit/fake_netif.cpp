@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <sys/socket.h>
 
 #include "fake_netif.h"
 
@@ -36,7 +37,7 @@ int pf_ifcount(int *count)
 	return 0;
 }
 
-int pf_getconf(int, char *buf, int size)
+int pf_getconf(int, const char *, char *buf, int size)
 {
 	int used = 0;
 
@@ -75,6 +76,14 @@ int pf_dstaddr(int, char *, in_addr *addr)
 int pf_brdaddr(int, char *, in_addr *addr)
 {
 	return answer(&fake.brd, addr, sizeof *addr);
+}
+
+int pf_row_of(int, const char *ifname)
+{
+	for (int row = 1; row <= FAKE_ROWS; row++)
+		if (fake.rows[row].name[0] && strncmp(fake.rows[row].name, ifname, IFNAME_SIZE) == 0)
+			return row;
+	return -1;
 }
 
 int pf_row(int row, if_row *out)
