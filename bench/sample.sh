@@ -35,10 +35,5 @@ both() {
 }
 
 both "3 other interfaces"
-for i in $(seq 1000); do
-	echo "link add br$i type bridge"
-	echo "addr add 10.$((100 + i / 250)).$((i % 250)).1/24 dev br$i"
-	echo "addr add fd00:$i::1/64 dev br$i"
-done > "$T/batch"
-ip -n "$NS" -batch "$T/batch"
+many_interfaces 1000
 both "1000 other interfaces"

@@ -53,12 +53,7 @@ wait_for 'alpha\.test'
 ip netns exec "$NSB" ping -q -c 150 -i 0.002 10.77.0.1 > /dev/null 2>&1
 within 3 test "$(row 4 12 24 | tr -d ' ')" -ge 150
 ip -n "$NS" link del vt0
-ip link add vt0 netns "$NS" type veth peer name vt1 netns "$NSB"
-ip -n "$NS" addr add 10.77.0.1/24 brd 10.77.0.255 dev vt0
-ip -n "$NSB" addr add 10.77.0.2/24 brd 10.77.0.255 dev vt1
-no_ipv6 "$NS" vt0; no_ipv6 "$NSB" vt1
-ip -n "$NS" link set vt0 up
-ip -n "$NSB" link set vt1 up
+make_vt0
 ip netns exec "$NSB" ping -q -c 3 -i 0.2 10.77.0.1 > /dev/null 2>&1
 small() { [[ "$(row 4 12 24)" =~ ^[0-9]{1,2}\ +$ ]] && [[ "$(row 4 53 24)" =~ ^[0-9]{1,2}\ *$ ]]; }
 within 4 small

@@ -19,15 +19,6 @@ ping_vt0() { ip netns exec "$NSB" ping -c 1 -W 1 10.77.0.1 > /dev/null 2>&1; }
 # the pane shows a reply again: the capture follows the interface
 pane_follows() { ping_vt0; within 2 pane_has 'ICMP echo reply'; }
 pane_has() { pane | grep -qE -- "$1"; }
-vt0_again() {
-	ip link add vt0 netns "$NS" type veth peer name vt1 netns "$NSB"
-	ip -n "$NS" addr add 10.77.0.1/24 brd 10.77.0.255 dev vt0
-	ip -n "$NSB" addr add 10.77.0.2/24 brd 10.77.0.255 dev vt1
-	no_ipv6 "$NSB" vt1
-	ip -n "$NS" link set vt0 up
-	ip -n "$NSB" link set vt1 up
-}
-clear_pane() { tm clear-history -t "$SESSION"; keys C-l; }
 
 # Deleted and made again with the same name and address.
 start 80x24 -i vt0 -e icmp
@@ -37,7 +28,7 @@ ip -n "$NS" link del vt0
 check "interface deleted: the pane says that tcpdump has ended" \
 	wait_for '\[tcpdump has ended; it starts again when vt0 comes back\]' 3
 check "... and tcpdump is reaped at once (no zombie)" within 2 no_zombie
-vt0_again
+make_vt0
 check "made again: the pane says tcpdump started again" wait_for '\[tcpdump started again on vt0\]' 3
 check "... and capture lines come back" pane_follows
 check "... and the figures: packets in counts from the new interface" \
@@ -87,12 +78,7 @@ check "... and tcpdump starts on it" wait_for '\[tcpdump started again on tn9\]'
 kill "$RPID"; wait_exit
 
 # A thousand other interfaces, each with an IPv4 and an IPv6 address.
-for i in $(seq 1000); do
-	echo "link add br$i type bridge"
-	echo "addr add 10.$((100 + i / 250)).$((i % 250)).1/24 dev br$i"
-	echo "addr add fd00:$i::1/64 dev br$i"
-done > "$T/batch"
-ip -n "$NS" -batch "$T/batch"
+many_interfaces 1000
 t0=$(date +%s%N)
 start 80x24 -i vt0 -e icmp
 wait_for 'addr: 10\.77\.0\.1 +alpha\.test +brc: 10\.77\.0\.255' 5

@@ -69,14 +69,7 @@ net_up() {
 	ip netns add "$NSB"
 	ip -n "$NS" link set lo up
 	ip -n "$NSB" link set lo up
-	ip link add vt0 netns "$NS" type veth peer name vt1 netns "$NSB"
-	ip -n "$NS" addr add 10.77.0.1/24 brd 10.77.0.255 dev vt0
-	ip -n "$NSB" addr add 10.77.0.2/24 brd 10.77.0.255 dev vt1
-	# The far end stays quiet on its own (no IPv6 router solicitations or
-	# MLD reports), so what vt0 receives is what a test sends.
-	no_ipv6 "$NSB" vt1
-	ip -n "$NS" link set vt0 up
-	ip -n "$NSB" link set vt1 up
+	make_vt0
 	if [ -c /dev/net/tun ]; then
 		ip -n "$NS" tuntap add dev tn0 mode tun
 		ip -n "$NS" addr add 10.78.0.1 peer 10.78.0.2 dev tn0
@@ -90,6 +83,29 @@ net_up() {
 	10.78.0.1 tunnel.test
 	10.77.0.5 delta.test
 	HOSTS
+}
+
+# vt0 and its far end vt1, up; also to make them again after a test deleted them
+make_vt0() {
+	ip link add vt0 netns "$NS" type veth peer name vt1 netns "$NSB"
+	ip -n "$NS" addr add 10.77.0.1/24 brd 10.77.0.255 dev vt0
+	ip -n "$NSB" addr add 10.77.0.2/24 brd 10.77.0.255 dev vt1
+	# The far end stays quiet on its own (no IPv6 router solicitations or
+	# MLD reports), so what vt0 receives is what a test sends.
+	no_ipv6 "$NSB" vt1
+	ip -n "$NS" link set vt0 up
+	ip -n "$NSB" link set vt1 up
+}
+
+# many_interfaces N: N bridges in NS, each with an IPv4 and an IPv6 address
+many_interfaces() {
+	local i
+	for i in $(seq "$1"); do
+		echo "link add br$i type bridge"
+		echo "addr add 10.$((100 + i / 250)).$((i % 250)).1/24 dev br$i"
+		echo "addr add fd00:$i::1/64 dev br$i"
+	done > "$T/batch"
+	ip -n "$NS" -batch "$T/batch"
 }
 
 # no_ipv6 NS IF: IF sends no IPv6 packets of its own (procps's sysctl may

@@ -112,11 +112,7 @@ sleep 2
 check "interface deleted: ravlet runs on" test ! -e "$RUN/status"
 kill "$RPID"; wait_exit
 check "... and ends on SIGTERM" test "$STATUS" = 15
-ip link add vt0 netns "$NS" type veth peer name vt1 netns "$NSB"
-ip -n "$NS" addr add 10.77.0.1/24 brd 10.77.0.255 dev vt0
-ip -n "$NSB" addr add 10.77.0.2/24 brd 10.77.0.255 dev vt1
-ip -n "$NS" link set vt0 up
-ip -n "$NSB" link set vt1 up
+make_vt0
 
 # Indexes only grow: an interface made after others were deleted lies past
 # a gap in the rows, and must still be found with its counters.
