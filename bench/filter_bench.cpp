@@ -18,7 +18,7 @@ static const std::vector<std::string> lines = {
 
 static void filter_mix(benchmark::State &state)
 {
-	char out[LINE_SIZE];
+	char out[SHOWN_SIZE];
 	size_t i = 0;
 
 	for (auto _ : state) {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -79,20 +80,32 @@ int visible_text(std::string_view in, int cols, char *out, size_t size)
 		return 0;
 	for (size_t i = 0; i < in.size();) {
 		unsigned char c = in[i];
-		const char *put = nullptr;
+		const char *put = in.data() + i;
 		char two[2];
 		size_t len = 1;
 		int width = 1;
 
-		if (c < 0x20 || c == 0x7f) {
+		if (c >= 0x20 && c < 0x7f) {
+			/* a run of printable ASCII, the common case, in one copy */
+			size_t run = 1;
+			while (i + run < in.size() && static_cast<unsigned char>(in[i + run]) >= 0x20 &&
+			       static_cast<unsigned char>(in[i + run]) < 0x7f)
+				run++;
+			run = std::min({run, static_cast<size_t>(cols - used), size - 1 - o});
+			if (run == 0)
+				break;
+			memcpy(out + o, put, run);
+			o += run;
+			used += run;
+			i += run;
+			continue;
+		}
+		if (c < 0x80) {
 			two[0] = '^';
 			two[1] = caret(c);
 			put = two;
 			len = 2;
 			width = 2;
-			i++;
-		} else if (c < 0x80) {
-			put = in.data() + i;
 			i++;
 		} else {
 			wchar_t wc;
@@ -107,7 +120,6 @@ int visible_text(std::string_view in, int cols, char *out, size_t size)
 				width = 1;
 				i += n;
 			} else {
-				put = in.data() + i;
 				len = n;
 				i += n;
 			}
