@@ -17,6 +17,18 @@ else
 	bad "the manual page: $out"
 fi
 if sh -n "$SRC/dist/ravlet.in"; then ok "the rc.d script is valid shell"; else bad "the rc.d script"; fi
+# rc.subr's conventions: name and rcvar, the configuration loaded before the
+# defaults, the pidfile at the monitor's lock path, run_rc_command last.
+rc=$SRC/dist/ravlet.in
+if grep -q '^name="ravlet"$' "$rc" && grep -q '^rcvar="ravlet_enable"$' "$rc" &&
+   [ "$(grep -n '^load_rc_config \$name$' "$rc" | cut -d: -f1)" -lt "$(grep -n '^: \${ravlet_enable:="NO"}$' "$rc" | cut -d: -f1)" ] &&
+   grep -q '^pidfile="/var/run/ravlet-\${ravlet_interface}.pid"$' "$rc" &&
+   grep -q '^command_args=.*-b -r \${ravlet_console} -t \${ravlet_term} -i \${ravlet_interface}' "$rc" &&
+   [ "$(grep -v '^$' "$rc" | tail -1)" = 'run_rc_command "$1"' ]; then
+	ok "the rc.d script follows rc.subr's conventions"
+else
+	bad "the rc.d script's variables"
+fi
 if command -v systemd-analyze > /dev/null; then
 	sed "s|@SBINDIR@/ravlet|$RAVLET|" "$SRC/dist/ravlet@.service.in" > "$T/ravlet@tty9.service"
 	if out=$(systemd-analyze verify "$T/ravlet@tty9.service" 2>&1) && [ -z "$out" ]; then

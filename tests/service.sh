@@ -1,0 +1,138 @@
+#!/bin/bash
+# The Debian package and its unit under a real systemd: build the package,
+# lintian, boot a throwaway Debian 12 root in a container, install the
+# package there with apt, run ravlet@INSTANCE on a terminal of the container
+# that no session holds, stop it, SIGKILL it and see it come back.
+#   service.sh SOURCE-DIR RELEASE-TTY-BINARY
+SRC=$(cd "$1" && pwd)
+RELEASE=$2
+set -u
+PASSED=0
+FAILED=0
+T=$(mktemp -d /var/tmp/ravlet-service.XXXXXX)
+ROOT=$T/root
+NSPAWN=
+
+cleanup() {
+	if [ -n "$NSPAWN" ] && [ -d "/proc/$NSPAWN" ]; then
+		kill -TERM "$NSPAWN" 2>/dev/null	# nspawn halts the container's systemd
+		for _ in $(seq 100); do [ -d "/proc/$NSPAWN" ] || break; sleep 0.1; done
+		kill -KILL "$NSPAWN" 2>/dev/null
+		wait "$NSPAWN" 2>/dev/null
+	fi
+	rm -rf "$T"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM HUP
+
+skip() {
+	echo "SKIP: $*"
+	[ "${CI:-}" = true ] && { echo "CI=true: the service test must not be skipped"; exit 1; }
+	exit 77
+}
+ok() { PASSED=$((PASSED + 1)); echo "ok - $*"; }
+bad() { FAILED=$((FAILED + 1)); echo "FAIL - $*"; }
+check() { local what=$1; shift; if "$@"; then ok "$what"; else bad "$what"; fi; }
+within() {
+	local i n=$(awk "BEGIN { print int($1 * 10) }")
+	shift
+	for ((i = 0; i < n; i++)); do "$@" && return 0; sleep 0.1; done
+	return 1
+}
+
+[ "$(id -u)" = 0 ] || skip "needs root"
+for tool in dpkg-buildpackage lintian mmdebstrap systemd-nspawn nsenter; do
+	command -v "$tool" > /dev/null || skip "needs $tool"
+done
+
+# The package, from the source as it stands.
+mkdir "$T/src"
+tar -C "$SRC" --exclude='./build*' --exclude=./.git -cf - . | tar -C "$T/src" -xf -
+(cd "$T/src" && dpkg-buildpackage -b -uc -us) > "$T/build.log" 2>&1
+DEB=$(ls "$T"/ravlet_1.4-*_amd64.deb 2>/dev/null | head -1)
+check "dpkg-buildpackage -b builds ravlet_1.4-*_amd64.deb" test -n "$DEB"
+[ -n "$DEB" ] || { tail -30 "$T/build.log"; exit 1; }
+lintian "$DEB" > "$T/lintian" 2>&1
+check "lintian reports no errors ($(grep -c '^W:' "$T/lintian") warnings)" \
+	bash -c '! grep -q "^E:" "$0"' "$T/lintian"
+dpkg -c "$DEB" > "$T/contents"
+check "... ravlet in /usr/sbin, the page and the unit template in the package" \
+	bash -c 'grep -q "/usr/sbin/ravlet$" "$0" && grep -q "man8/ravlet.8.gz$" "$0" &&
+		grep -q "systemd/system/ravlet@.service$" "$0"' "$T/contents"
+
+# A Debian 12 root with systemd, booted in a container.
+mmdebstrap --variant=apt --include=systemd,systemd-sysv,dbus,tmux,procps bookworm "$ROOT" \
+	"deb http://deb.debian.org/debian bookworm main" > "$T/mmdebstrap.log" 2>&1 ||
+	skip "cannot make a Debian root: $(tail -1 "$T/mmdebstrap.log")"
+cp "$DEB" "$ROOT/root/"
+cp "$RELEASE" "$ROOT/root/release_tty"
+systemd-nspawn --register=no --keep-unit -q --console=passive -D "$ROOT" -b \
+	> "$T/nspawn.log" 2>&1 < /dev/null &
+NSPAWN=$!
+init_pid() { cat "/proc/$NSPAWN/task/$NSPAWN/children" 2>/dev/null | awk '{print $1}'; }
+has_init() { test -n "$(init_pid)"; }
+within 20 has_init || skip "cannot boot a container: $(tail -3 "$T/nspawn.log")"
+CPID=$(init_pid)
+in_ct() { nsenter --target "$CPID" --all --root --wd -- env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@"; }
+booted() { case "$(in_ct systemctl is-system-running 2>/dev/null)" in running|degraded) return 0;; esac; return 1; }
+within 60 booted || skip "the container's systemd did not come up: $(in_ct systemctl is-system-running 2>&1)"
+ok "a Debian 12 root boots with systemd in a container"
+
+in_ct apt-get update > "$T/apt.log" 2>&1
+in_ct env DEBIAN_FRONTEND=noninteractive apt-get install -y "/root/$(basename "$DEB")" >> "$T/apt.log" 2>&1
+check "apt-get install ./ravlet_*.deb installs it with its dependencies" \
+	in_ct test -x /usr/sbin/ravlet -a -x /usr/bin/tcpdump -a -e /lib/systemd/system/ravlet@.service
+[ "$FAILED" = 0 ] || { tail -20 "$T/apt.log"; exit 1; }
+
+# A terminal that no session holds: a tmux pane whose process gives it up.
+in_ct tmux new-session -d -s target -x 80 -y 24 /root/release_tty
+PTS=$(in_ct tmux display -p -t target '#{pane_tty}')
+INST=$(in_ct systemd-escape "${PTS#/dev/}")
+UNIT="ravlet@$INST.service"
+printf 'RAVLET_IF=lo\nRAVLET_EXPR=icmp\nTERM=screen\n' > "$ROOT/etc/default/ravlet-$INST"
+screen() { in_ct tmux capture-pane -p -t target; }
+shows() { screen | grep -qE -- "$1"; }
+main_pid() { in_ct systemctl show -p MainPID --value "$UNIT"; }
+lock_pid() { in_ct cat /run/ravlet-lo.pid 2>/dev/null; }
+running() { # how many processes of the container have one of these names
+	in_ct sh -c 'for p in /proc/[0-9]*; do cat "$p/comm" 2>/dev/null; done' | grep -cxE "$1"
+}
+
+in_ct systemctl start "$UNIT"
+check "systemctl start $UNIT: the monitor's screen on $PTS" \
+	within 10 shows 'ravlet \(1\.4\) -+ lo -'
+check "... with the address of lo" within 5 shows 'addr: 127\.0\.0\.1'
+PID=$(main_pid)
+check "... systemctl status names the monitor as its main process ($PID)" \
+	bash -c '[ "$0" -gt 0 ] && [ "$0" = "$1" ] && grep -q "Main PID: $0 (ravlet)" <<< "$2"' \
+	"$PID" "$(lock_pid)" "$(in_ct systemctl status --no-pager "$UNIT" 2>&1)"
+check "... and its tcpdump runs with the unit's expression" \
+	bash -c 'grep -q "tcpdump -li lo icmp" <<< "$0"' "$(in_ct ps -o args= --ppid "$PID")"
+
+t0=$(date +%s%N)
+in_ct systemctl stop "$UNIT"
+t1=$(date +%s%N)
+state=$(in_ct systemctl is-active "$UNIT")
+check "systemctl stop: the unit is $state within its stop time-out ($(( (t1 - t0) / 1000000 )) ms)" \
+	test "$state" = inactive -a $(( (t1 - t0) / 1000000 )) -lt 10000
+check "... no ravlet or tcpdump is left" test "$(running 'ravlet|tcpdump')" = 0
+check "... the lock file is gone" in_ct test ! -e /run/ravlet-lo.pid
+check "... and nothing needed SIGKILL" \
+	bash -c '! grep -q SIGKILL <<< "$0"' "$(in_ct journalctl -q --no-pager -u "$UNIT")"
+check "... the terminal is given back in its normal modes" \
+	bash -c 'grep -qE "(^| )icanon( |$)" <<< "$0"' "$(in_ct stty -a -F "$PTS")"
+
+in_ct systemctl start "$UNIT"
+within 10 shows 'ravlet \(1\.4\)'
+OLD=$(main_pid)
+in_ct systemctl kill -s KILL "$UNIT"
+restarted() { local p; p=$(main_pid); [ "$p" -gt 0 ] && [ "$p" != "$OLD" ] && [ "$(lock_pid)" = "$p" ]; }
+check "systemctl kill -s KILL: the unit starts the monitor again after its delay" within 15 restarted
+check "... on the same terminal" within 5 shows 'ravlet \(1\.4\) -+ lo -'
+check "... with a fresh lock file naming it" test "$(lock_pid)" = "$(main_pid)"
+check "... and one tcpdump, not two" test "$(running tcpdump)" = 1
+in_ct systemctl stop "$UNIT"
+check "... which stops as cleanly" test "$(running 'ravlet|tcpdump')" = 0
+
+echo "$PASSED passed, $FAILED failed"
+[ "$FAILED" = 0 ]
