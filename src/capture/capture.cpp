@@ -1,10 +1,9 @@
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <cstdio>
+#include <fcntl.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include "capture/capture.h"
 #include "main/main.h"
@@ -85,7 +84,8 @@ void watch_child(pid_t pid)
  * cannot be run is not reported: its child ends with 127 and the pipe with
  * end of file.  The program gets our terminal as its standard input, the
  * pipe as its output, and no other descriptor of ours or of whoever
- * started us; the kernel ends it if we die without our orderly exit.
+ * started us; the watcher (or, where it keeps root, the kernel's
+ * parent-death signal) ends it if we die without our orderly exit.
  */
 int mpopen(const char *ifname, const char *expr)
 {

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cinttypes>
@@ -109,14 +110,14 @@ static void put_padded(int f, int row, int col, int width, const char *text)
 }
 
 /*
- * A name, padded to width columns and never past the row's end, with every
+ * A name, padded to width columns and cut at column end, with every
  * character shown as it is: a name service can hand back anything, and a
  * cursor movement would disturb the other fields.
  */
-static void put_name(int f, int row, int col, int width, const char *text)
+static void put_name(int f, int row, int col, int width, int end, const char *text)
 {
 	char vis[4 * NI_MAXHOST];
-	int used = visible_text(text, COLS - col, vis, sizeof vis - width);
+	int used = visible_text(text, std::min(end, COLS) - col, vis, sizeof vis - width);
 
 	if (used < width) {
 		size_t n = strlen(vis);
@@ -226,7 +227,8 @@ static bool show_address(unsigned flags)
 		}
 	}
 	put_padded(F_ADDR, 1, 6, 15, addr);
-	put_name(F_HOST, 1, 22, 36, st.host_pattern);
+	/* a long name runs on to the right, up to the label at column 59 */
+	put_name(F_HOST, 1, 22, 36, 59, st.host_pattern);
 
 	/* the label as this sample's flags have it, then the address behind it */
 	char other_text[FIELD_SIZE];

@@ -205,6 +205,25 @@ TEST_F(Sampler, HostNameLookedUpOnlyWhenTheAddressChanges)
 	EXPECT_STREQ(st.host_pattern, "gamma.test");
 }
 
+/* Figures written only when they change must still never be overwritten by a neighbour. */
+TEST_F(Sampler, ANameThatGrowsLaterLeavesTheLabelAlone)
+{
+	if_init("vt0");
+	advance(1);
+	std::string name = "a." + std::string(100, 'n') + "\b\b.example";
+	fake.hostname = name.c_str();
+	inet_pton(AF_INET, "10.77.0.9", fake.conf + fake.conf_len - 12);
+	advance(1);
+	EXPECT_EQ(text(1, 22, 37), name.substr(0, 37));
+	EXPECT_EQ(text(1, 59, 16), "brc: 10.77.0.255");
+	fake.hostname = "\bx";
+	inet_pton(AF_INET, "10.77.0.8", fake.conf + fake.conf_len - 12);
+	advance(1);
+	EXPECT_EQ(text(1, 22, 37), "^Hx" + std::string(34, ' '));
+	advance(1);
+	EXPECT_EQ(text(1, 59, 16), "brc: 10.77.0.255");
+}
+
 TEST_F(Sampler, LoopbackAndPointToPoint)
 {
 	fake.flags = IFF_UP | IFF_LOOPBACK;
