@@ -155,7 +155,8 @@ void daemonize()
 		fail("ERROR, setenv TERM failed");
 }
 
-static bool same_file(int fd, const char *path)
+/* The path still names the file open on fd (not a link to it); async-signal-safe. */
+bool same_file(int fd, const char *path)
 {
 	struct stat a, b;
 

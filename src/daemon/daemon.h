@@ -4,3 +4,4 @@
 void check_lockfile(const char *path);
 void daemonize();
 void write_lockfile(const char *path);
+bool same_file(int fd, const char *path);

@@ -21,11 +21,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include "daemon/daemon.h"
 #include "main/main.h"
 
 static state initial_state()
@@ -133,11 +133,7 @@ static void note_signal(int sig, siginfo_t *si, void *)
 
 static bool lock_is_ours()
 {
-	struct stat held, now;
-
-	return st.lock_fd >= 0 && fstat(st.lock_fd, &held) == 0 &&
-	       lstat(st.lockpath, &now) == 0 && held.st_dev == now.st_dev &&
-	       held.st_ino == now.st_ino;
+	return st.lock_fd >= 0 && same_file(st.lock_fd, st.lockpath);
 }
 
 /*

@@ -146,11 +146,6 @@ static void draw_bar(int row, const char *text)
 	wstandend(st.upper_win);
 }
 
-void draw_addr_label(bool ptp)
-{
-	mvwaddstr(st.upper_win, 1, 59, ptp ? "dst: " : "brc: ");
-}
-
 /* Rows 3 to 8 as the template has them: labels and placeholders, no figures. */
 void draw_figure_labels()
 {
@@ -203,6 +198,7 @@ static void start_curses()
 	typeahead(-1);
 }
 
+/* Both windows at the current size, anew: at start and after a resize. */
 static bool make_windows()
 {
 	if (st.upper_win)
@@ -230,24 +226,20 @@ void screen_init(const char *ifname)
 	}
 	noecho();
 	raw();
-	st.upper_win = newwin(UPPER_ROWS, COLS, 0, 0);
+	make_windows();
 	if (!st.upper_win) {
 		endwin();
 		fputs("ERROR, curses init upper window, terminating!", stderr);
 		cleanup_exit(1);
 	}
-	st.lower_win = newwin(LINES - UPPER_ROWS, COLS, UPPER_ROWS, 0);
 	if (!st.lower_win) {
 		endwin();
 		fprintf(stderr, "ERROR, curses init lower window, LINES = %d, lheight = %d, "
 			"uheight = %d, terminating!", LINES, LINES - UPPER_ROWS, UPPER_ROWS);
 		cleanup_exit(1);
 	}
-	scrollok(st.lower_win, TRUE);
 	draw_template(ifname);
 	forget_fields();
-	leaveok(st.upper_win, TRUE);
-	leaveok(st.lower_win, TRUE);
 	refresh();
 	wrefresh(st.upper_win);
 	wmove(st.lower_win, 0, 0);

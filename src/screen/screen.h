@@ -13,8 +13,6 @@ void screen_resize(const char *ifname);
 bool screen_shown();	/* false while the terminal is too small */
 void handle_key();
 void command_menu();
-/* The "brc:" or "dst:" label at column 59, for this sample's flags. */
-void draw_addr_label(bool ptp);
 void draw_figure_labels();
 
 /* Pure helpers: the title bars, filled with "-" to the width (at most TITLE_SIZE - 1). */
