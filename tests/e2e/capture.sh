@@ -8,7 +8,6 @@ require_root
 net_up
 command -v tcpdump >/dev/null || [ -x /usr/sbin/tcpdump ] || skip "needs tcpdump"
 
-pane_has() { pane | grep -qE -- "$1"; }
 pane_all() { local p; for p in "$@"; do pane_has "$p" || return 1; done; }
 # pane_within SECONDS PATTERN...: every pattern shows within SECONDS
 pane_within() {
@@ -21,7 +20,7 @@ pane_within() {
 
 start 80x24 -i vt0 -e "icmp or arp"
 wait_for alpha
-sleep 2
+within 10 capture_listening
 cap=$(child_of "$RPID")
 check "the expression reaches tcpdump as one argument" \
 	test "$(tr '\0' '|' < "/proc/$cap/cmdline")" = "tcpdump|-li|vt0|icmp or arp|"

@@ -77,8 +77,7 @@ within 3 wide
 check "132x40: the title runs to column 131 ($(row 0 | wc -c))" wide
 check "... the capture title too" test "$(row 9 | wc -c)" = 132
 check "... the labels whole, the figures back" wait_for 'addr: 10\.77\.0\.1 +alpha\.test +brc: 10\.77\.0\.255' 2
-ip netns exec "$NSB" ping -c 1 -W 1 10.77.0.1 > /dev/null 2>&1
-check "... and capture lines fill the larger pane" wait_for 'ICMP echo reply'
+check "... and capture lines fill the larger pane" ping_until 'ICMP echo reply'
 check "... still running" test ! -e "$RUN/status"
 kill "$RPID"; wait_exit
 check "... and it ends as ever" test "$STATUS" = 15

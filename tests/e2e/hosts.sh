@@ -15,10 +15,8 @@ no_zombie() { # no child of ravlet's waits to be reaped
 	return 0
 }
 capture_runs() { [ -n "$(child_of "$RPID")" ]; }
-ping_vt0() { ip netns exec "$NSB" ping -c 1 -W 1 10.77.0.1 > /dev/null 2>&1; }
 # the pane shows a reply again: the capture follows the interface
-pane_follows() { ping_vt0; within 2 pane_has 'ICMP echo reply'; }
-pane_has() { pane | grep -qE -- "$1"; }
+pane_follows() { ping_until 'ICMP echo reply'; }
 
 # Deleted and made again with the same name and address.
 start 80x24 -i vt0 -e icmp

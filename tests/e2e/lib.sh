@@ -190,6 +190,29 @@ restored() {
 
 # the lower window: rows 10 and below
 pane() { screen | sed -n '11,$p'; }
+pane_has() { pane | grep -qE -- "$1"; }
+
+# ping_until PATTERN: a ping from vt0's far end every 0.2 s or so, for about
+# 5 s at most, until the pane shows PATTERN.  A note in the pane says that
+# tcpdump was started, not that it listens: on a cold machine its own start
+# can outlast one ping.
+ping_until() {
+	local i
+	for ((i = 0; i < 14; i++)); do
+		ip netns exec "$NSB" ping -c 1 -W 0.2 10.77.0.1 > /dev/null 2>&1
+		within 0.2 pane_has "$1" && return 0
+	done
+	echo "# the pane never showed: $1"
+	pane | sed 's/^/# | /'
+	return 1
+}
+# the capture child has opened the interface: Debian's tcpdump gives up
+# root for its own user right after
+capture_listening() {
+	local c
+	c=$(child_of "$RPID")
+	[ -n "$c" ] && [ "$(stat -c %u "/proc/$c" 2>/dev/null)" != 0 ]
+}
 # ravlet's capture child; the CPU ticks a process has used
 # (not ravlet's watcher, a copy of ravlet itself)
 child_of() {
