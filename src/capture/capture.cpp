@@ -1,4 +1,8 @@
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstring>
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
@@ -117,8 +121,16 @@ int mpopen(const char *ifname, const char *expr)
 			dup2(fd[1], 1);
 			close(fd[1]);
 		}
-		/* its messages would land in the middle of the screen */
-		close(2);
+		/*
+		 * Its messages would land in the middle of the screen; and with
+		 * descriptor 2 closed, the first file it opens would take its
+		 * place and receive them.
+		 */
+		int null = open("/dev/null", O_WRONLY);
+		if (null >= 0 && null != 2) {
+			dup2(null, 2);
+			close(null);
+		}
 		closefrom(3);
 		execv(prog, argv);
 		_exit(127);
@@ -134,14 +146,23 @@ int mpopen(const char *ifname, const char *expr)
 }
 
 /* A line of ours in the pane, not one of the capture program's. */
-static void pane_note(const char *fmt, const char *ifname)
+[[gnu::format(printf, 1, 2)]] static void pane_note(const char *fmt, ...)
 {
 	char text[TITLE_SIZE];
+	va_list ap;
 
-	snprintf(text, sizeof text, fmt, ifname);
+	va_start(ap, fmt);
+	vsnprintf(text, sizeof text, fmt, ap);
+	va_end(ap);
 	wprintw(st.lower_win, "\n%.*s", COLS - 1, text);
 	if (screen_shown())
 		wrefresh(st.lower_win);
+}
+
+/* Something could not run; the system's reason, and when it is tried again. */
+void pane_note_error(const char *what, int err, int retry)
+{
+	pane_note("[%s could not start: %s; trying again in %d s]", what, strerror(err), retry);
 }
 
 /* The capture program has closed its output: collect it, at once if it has ended. */
@@ -154,19 +175,41 @@ void reap_capture(const char *ifname)
 	pane_note("[tcpdump has ended; it starts again when %s comes back]", ifname);
 }
 
+constexpr int RETRY_MAX = 60;	/* seconds between tries of a start that failed */
+static int64_t retry_at = INT64_MAX;
+static int retry_wait = 1;
+
+int64_t capture_next_due()
+{
+	return retry_at;
+}
+
 /*
- * After each sample: an ended capture program starts again once the
+ * After each pass: an ended capture program starts again once the
  * interface has come back (deleted and made again, renamed back, returned
- * from another namespace, or there for the first time).
+ * from another namespace, or there for the first time).  A start that
+ * fails (no process to be had) is tried again after 1 s, 2, 4, ... 60.
  */
 void capture_follow(const char *ifname, const char *expr)
 {
 	if (st.capture < 0 && st.child_pid > 0)
 		reap_capture(ifname);
-	if (st.child_pid != 0 || !st.if_up || st.if_gen == st.capture_gen)
+	if (st.child_pid != 0 || !st.if_up)
+		return;
+	if (st.if_gen == st.capture_gen && retry_at == INT64_MAX)
+		return;
+	if (retry_at != INT64_MAX && pf_mono_ns() < retry_at)
 		return;
 	st.capture_gen = st.if_gen;
 	st.capture = mpopen(ifname, expr);
-	pane_note(st.capture >= 0 ? "[tcpdump started again on %s]"
-				  : "[tcpdump could not be started again on %s]", ifname);
+	if (st.capture >= 0) {
+		retry_at = INT64_MAX;
+		retry_wait = 1;
+		pane_note("[tcpdump started again on %s]", ifname);
+		return;
+	}
+	pane_note("[tcpdump could not be started on %s: %s; trying again in %d s]", ifname,
+		  strerror(errno), retry_wait);
+	retry_at = pf_mono_ns() + retry_wait * SECOND;
+	retry_wait = std::min(2 * retry_wait, RETRY_MAX);
 }

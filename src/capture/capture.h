@@ -1,6 +1,7 @@
 #pragma once
 /* The capture child and the filter that turns its lines into lines of the lower window. */
 #include <cstddef>
+#include <cstdint>
 #include <sys/types.h>
 #include <string_view>
 
@@ -8,6 +9,8 @@ int mpopen(const char *ifname, const char *expr);
 void watch_child(pid_t pid);
 void reap_capture(const char *ifname);
 void capture_follow(const char *ifname, const char *expr);
+int64_t capture_next_due();	/* the monotonic time a new start is due */
+void pane_note_error(const char *what, int err, int retry);
 void read_capture(const char *ifname);
 
 /* Pure helpers. */

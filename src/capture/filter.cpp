@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <unistd.h>
@@ -33,15 +34,40 @@ static bool has_stamp(std::string_view line)
 	return line.size() >= 6 && line[2] == ':' && line[5] == ':';
 }
 
+static void remove_at(char *s, size_t *len, size_t at, size_t n)
+{
+	memmove(s + at, s + at + n, *len - at - n);
+	*len -= n;
+}
+
 static void remove_first(char *s, size_t *len, std::string_view pat)
 {
-	if (pat.empty())
-		return;
 	size_t at = std::string_view(s, *len).find(pat);
-	if (at == std::string_view::npos)
+
+	if (!pat.empty() && at != std::string_view::npos)
+		remove_at(s, len, at, pat.size());
+}
+
+static bool name_char(char c)
+{
+	return isalnum(static_cast<unsigned char>(c)) || c == '-';
+}
+
+/* The first place where the host's name stands whole: web1, not the start of web10. */
+static void remove_name(char *s, size_t *len, std::string_view name)
+{
+	std::string_view line(s, *len);
+
+	if (name.empty())
 		return;
-	memmove(s + at, s + at + pat.size(), *len - at - pat.size());
-	*len -= pat.size();
+	for (size_t at = line.find(name); at != std::string_view::npos;
+	     at = line.find(name, at + 1)) {
+		size_t end = at + name.size();
+		if ((at == 0 || !name_char(line[at - 1])) && (end == line.size() || !name_char(line[end]))) {
+			remove_at(s, len, at, name.size());
+			return;
+		}
+	}
 }
 
 /*
@@ -79,7 +105,7 @@ bool filter_line(std::string_view in, std::string_view host, int cols, char out[
 		memcpy(line + n, in.data() + 15, in.size() - 15);
 		n += in.size() - 15;
 	}
-	remove_first(line, &n, host);
+	remove_name(line, &n, host);
 	remove_first(line, &n, " [tcp sum ok]");
 	remove_first(line, &n, " [udp sum ok]");
 	if (const void *nl = memchr(line, '\n', n))

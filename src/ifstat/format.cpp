@@ -5,11 +5,13 @@
 #include "ifstat/ifstat.h"
 #include "platform/netif.h"
 
+constexpr int64_t ONE_SECOND = 1000000000;
+
 /*
  * The configuration list walk.  Entries are variable-length; only whole
  * entries inside the returned length are looked at, and names compare whole.
  */
-char *find_ifreq(char *buf, int len, const char *ifname)
+char *find_entry(char *buf, int len, const char *ifname, int family)
 {
 	char *end = buf + (len > 0 ? len : 0);
 
@@ -20,23 +22,30 @@ char *find_ifreq(char *buf, int len, const char *ifname)
 		char *next = p + 16 + (salen > 16 ? salen : 16);
 		if (next > end)
 			break;
-		if (strncmp(p, ifname, IFNAME_SIZE) == 0 && p[17] == 2)
+		if (strncmp(p, ifname, IFNAME_SIZE) == 0 && p[17] == family)
 			return p;
 		p = next;
 	}
 	return nullptr;
 }
 
-/*
- * A sample is due once a full second has passed, or when the clock went
- * back.  10.9 -> 11.2 is not a full second although the seconds differ.
- */
-bool second_passed(timeval last, timeval now)
+char *find_ifreq(char *buf, int len, const char *ifname)
 {
-	if (now.tv_sec == last.tv_sec)
+	return find_entry(buf, len, ifname, 2);
+}
+
+/*
+ * Samples fall on a grid of whole seconds from the first, whatever wakes
+ * the loop in between, so each covers one second.  A loop held up for a
+ * second or more (the menu, a stopped process) starts the grid again from
+ * now.  *when is the sample's time on the grid.
+ */
+bool sample_due(int64_t now, int64_t *next, int64_t *when)
+{
+	if (now < *next)
 		return false;
-	if (now.tv_sec == last.tv_sec + 1 && now.tv_usec < last.tv_usec)
-		return false;
+	*when = now - *next >= ONE_SECOND ? now : *next;
+	*next = *when + ONE_SECOND;
 	return true;
 }
 
@@ -51,6 +60,32 @@ void format_count(char *buf, size_t size, uint64_t v)
 		snprintf(buf, size, "%" PRIu64 " (%" PRIu64 "k)", v, v / 1024);
 	else
 		snprintf(buf, size, "%" PRIu64, v);
+}
+
+/*
+ * A figure in at most width columns: the number itself if it fits, else in
+ * the byte counters' units, the finest that fits.  Beyond the largest
+ * count of G that fits (10^17 in 9 columns, more than any link carries in
+ * a second) it shows that largest count.
+ */
+void fit_count(char *buf, size_t size, uint64_t v, int width)
+{
+	static const struct {
+		uint64_t unit;
+		char name;
+	} units[] = {{1024, 'k'}, {1024000, 'M'}, {1024000000, 'G'}};
+	int n = snprintf(buf, size, "%" PRIu64, v);
+
+	for (const auto &u : units) {
+		if (n <= width)
+			return;
+		n = snprintf(buf, size, "%" PRIu64 "%c", v / u.unit, u.name);
+	}
+	if (n > width && width >= 2 && static_cast<size_t>(width) < size) {
+		memset(buf, '9', width - 1);
+		buf[width - 1] = 'G';
+		buf[width] = '\0';
+	}
 }
 
 /* Change time as local time, then days:hours:minutes since (negative if ahead). */

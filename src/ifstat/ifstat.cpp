@@ -1,25 +1,27 @@
+/*
+ * Interface lookup and the statistics sampler.
+ *
+ * The configuration (the interface's index, flags and addresses) is read
+ * at start and again only when the kernel announces a change that concerns
+ * the interface, so an address change reaches the screen as it happens.
+ * The counters are read once a second on a steady grid.  Every interval
+ * (the grid, the minute and hour windows, the age of the change) is on the
+ * monotonic clock: a step of the wall clock changes none of them.
+ */
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <net/if.h>
 #include <sys/socket.h>
 
 #include "ifstat/ifstat.h"
 #include "main/main.h"
 #include "screen/screen.h"
 
-static const char unknown_host[] = "unknown hostname";
-
-static void request_conf(const char *ifname)
-{
-	st.conf_len = pf_getconf(st.if_sock, ifname, st.conf_buf, sizeof st.conf_buf);
-	if (st.conf_len < 0)
-		check_signal();
-	st.cur_ifr = find_ifreq(st.conf_buf, st.conf_len, ifname);
-}
+/* The address row: address and host name from column 6 up to the label at 59. */
+constexpr int ADDR_COL = 6, HOST_COL = 22, LABEL_COL = 59, ADDR_ROW_COLS = LABEL_COL - ADDR_COL;
 
 static void read_counters(const if_row &r, uint64_t c[NCOUNTERS])
 {
@@ -30,26 +32,10 @@ static void read_counters(const if_row &r, uint64_t c[NCOUNTERS])
 }
 
 /*
- * The named interface's row; 0 if none.  Asked of the kernel by name: a
- * walk over every row would cost a request per index, and indexes only
- * grow (400000 is no rarity on a container host).
- */
-static int search_row(const char *ifname)
-{
-	int row = pf_row_of(st.if_sock, ifname);
-
-	if (row > 0 && pf_row(row, &st.ifmd) == 0 &&
-	    strncmp(st.ifmd.name, ifname, IFNAME_SIZE) == 0)
-		return row;
-	return 0;
-}
-
-/*
- * Each sample notes whether the interface is there and up.  Its coming
- * back (up again, or another interface under its name, or a new change
- * time) is what lets an ended capture start again, so an expression that
- * tcpdump rejects, while the interface stays as it was, never restarts it
- * in a loop.
+ * Whether the interface is there and up.  Its coming back (up again, or
+ * another interface under its name, or a new change time) is what lets an
+ * ended capture start again, so an expression that tcpdump rejects, while
+ * the interface stays as it was, never restarts it in a loop.
  */
 static void note_presence(bool have_row)
 {
@@ -70,12 +56,13 @@ static void note_presence(bool have_row)
  * is spent only on those.  A text shorter than the one before is padded
  * over it, so nothing of the old figure stays.
  */
-enum field { F_ADDR, F_HOST, F_OTHER, F_CHANGE, F_BYTES_IN, F_BYTES_OUT, F_PKTS_IN, F_PKTS_OUT,
+enum field { F_ADDR, F_OTHER, F_CHANGE, F_BYTES_IN, F_BYTES_OUT, F_PKTS_IN, F_PKTS_OUT,
 	     F_WINDOWS, NFIELDS = F_WINDOWS + 3 * NCOUNTERS };
 
 static struct {
-	char text[FIELD_SIZE];
+	char text[4 * FIELD_SIZE];
 	int cols;	/* -1: unknown, write it */
+	int row, col;
 } shown[NFIELDS];
 static bool upper_changed;
 
@@ -85,18 +72,37 @@ void forget_fields()
 		f.cols = -1;
 }
 
+/* The figures of rows 2 to 8, which start again from the template. */
+static void forget_figures()
+{
+	for (int f = F_CHANGE; f < NFIELDS; f++)
+		shown[f].cols = -1;
+}
+
+void redraw_fields()
+{
+	for (auto &f : shown)
+		if (f.cols >= 0)
+			mvwaddstr(st.upper_win, f.row, f.col, f.text);
+}
+
 static void put_text(int f, int row, int col, const char *text, int cols)
 {
 	size_t n = strlen(text);
 
-	if (n < FIELD_SIZE && shown[f].cols == cols && strcmp(shown[f].text, text) == 0)
+	if (n < sizeof shown[f].text && shown[f].cols == cols && strcmp(shown[f].text, text) == 0)
 		return;
 	mvwaddstr(st.upper_win, row, col, text);
 	if (cols < shown[f].cols)
 		wprintw(st.upper_win, "%*s", shown[f].cols - cols, "");
-	if (n < FIELD_SIZE)
+	if (n < sizeof shown[f].text) {
 		memcpy(shown[f].text, text, n + 1);
-	shown[f].cols = n < FIELD_SIZE ? cols : -1;
+		shown[f].cols = cols;
+	} else {
+		shown[f].cols = -1;
+	}
+	shown[f].row = row;
+	shown[f].col = col;
 	upper_changed = true;
 }
 
@@ -109,147 +115,210 @@ static void put_padded(int f, int row, int col, int width, const char *text)
 	put_text(f, row, col, line, n < 0 ? 0 : n);
 }
 
-/*
- * A name, padded to width columns and cut at column end, with every
- * character shown as it is: a name service can hand back anything, and a
- * cursor movement would disturb the other fields.
- */
-static void put_name(int f, int row, int col, int width, int end, const char *text)
+static void refresh_upper()
 {
-	char vis[4 * NI_MAXHOST];
-	int used = visible_text(text, std::min(end, COLS) - col, vis, sizeof vis - width);
+	/* while the terminal is too small the windows are not on it */
+	if (upper_changed && screen_shown())
+		wrefresh(st.upper_win);
+	upper_changed = false;
+}
 
-	if (used < width) {
-		size_t n = strlen(vis);
-		memset(vis + n, ' ', width - used);
-		vis[n + width - used] = '\0';
-		used = width;
+/*
+ * Address and host name, or an IPv6 address across both columns, or a
+ * dash.  The name is shown with every character as it is (a name service
+ * can hand back anything, and a cursor movement would disturb the other
+ * fields) and stops before the label.
+ */
+static void show_addr_row()
+{
+	char text[4 * FIELD_SIZE];
+	int used;
+
+	if (st.last_addr[0]) {
+		used = snprintf(text, sizeof text, "%-*s", HOST_COL - ADDR_COL, st.last_addr);
+		used += visible_text(st.host_pattern, std::min(LABEL_COL, COLS) - HOST_COL,
+				     text + used, sizeof text - ADDR_ROW_COLS - used);
+	} else {
+		used = snprintf(text, sizeof text, "%s", st.addr6[0] ? st.addr6 : "-");
 	}
-	put_text(f, row, col, vis, used);
+	if (used < ADDR_ROW_COLS) {
+		size_t n = strlen(text);
+		memset(text + n, ' ', ADDR_ROW_COLS - used);
+		text[n + ADDR_ROW_COLS - used] = '\0';
+		used = ADDR_ROW_COLS;
+	}
+	put_text(F_ADDR, 1, ADDR_COL, text, used);
+	st.host_changed = false;
 }
 
 /* The starting point of every later difference. */
-static void take_row(int row)
+static void take_row(int row, int64_t now)
 {
 	uint64_t c[NCOUNTERS];
 
 	/* figures of an interface that went away belong to it, not to this one */
 	if (st.curses_active) {
 		draw_figure_labels();
-		forget_fields();
+		forget_figures();
+		upper_changed = true;
 	}
 	st.chg_prev_text[0] = '\0';
 
 	st.mib_row = row;
 	st.chg_prev_time = st.chg_time = st.ifmd.lastchange;
-	pf_time(&st.last_update);
-	st.hour_mark = st.minute_mark = st.last_update.tv_sec;
+	st.chg_mono = now - (pf_wall() - st.chg_time) * SECOND;
+	st.hour_mark = st.minute_mark = now;
 	read_counters(st.ifmd, c);
 	for (int i = 0; i < NCOUNTERS; i++)
 		st.snap_hour[i] = st.snap_minute[i] = st.snap_second[i] = c[i];
 }
 
-void if_init(const char *ifname)
+/*
+ * The interface or its address went away between the list and the request
+ * (deleted a moment ago), or it has no such address: not a fatal error.
+ */
+static bool absent(int err)
+{
+	return err == ENODEV || err == ENXIO || err == EADDRNOTAVAIL || err == EINVAL;
+}
+
+static void fatal_request(const char *what)
+{
+	check_signal();
+	fatal_perror(what);
+}
+
+/* The IPv4 address as text, and a look-up of its name when it is new. */
+static void note_address(const char *ifname, int64_t now)
+{
+	char addr[ADDR_TEXT_SIZE] = "";
+	char addr6[ADDR6_TEXT_SIZE] = "";
+
+	if (st.cur_ifr) {
+		inet_ntop(AF_INET, st.cur_ifr + 20, addr, sizeof addr);
+	} else if (char *e6 = find_entry(st.conf_buf, st.conf_len, ifname, AF_INET6)) {
+		inet_ntop(AF_INET6, e6 + 24, addr6, sizeof addr6);
+	}
+	snprintf(st.addr6, sizeof st.addr6, "%s", addr6);
+	if (strcmp(addr, st.last_addr) == 0)
+		return;
+	/* the name of the address before is no longer ours */
+	lookup_cancel();
+	snprintf(st.last_addr, sizeof st.last_addr, "%s", addr);
+	st.host_name[0] = '\0';
+	st.host_pattern = st.host_name;
+	if (addr[0])
+		lookup_start(now);
+}
+
+/*
+ * The label as the flags have it, and the peer or broadcast address behind
+ * it: "dst:" only for a peer that is not the interface's own address,
+ * "brc:" only with the broadcast flag.  A loopback interface keeps the
+ * template's "brc:" with nothing behind it.
+ */
+static void show_other(unsigned flags)
+{
+	char text[FIELD_SIZE], addr[ADDR_TEXT_SIZE] = "";
+	const char *label = "";
+	in_addr a, own{};
+
+	/* the requests may answer in place, over the entry's own address */
+	if (st.cur_ifr)
+		memcpy(&own, st.cur_ifr + 20, sizeof own);
+	if (flags & IF_LOOPBACK) {
+		label = "brc:";
+	} else if (flags & IF_POINTOPOINT) {
+		if (st.cur_ifr && pf_dstaddr(st.if_sock, st.cur_ifr, &a) == 0) {
+			if (memcmp(&a, &own, sizeof a) != 0) {
+				label = "dst:";
+				inet_ntop(AF_INET, &a, addr, sizeof addr);
+			}
+		} else if (st.cur_ifr) {
+			if (!absent(errno))
+				fatal_request("DST");
+		}
+	} else if (flags & IF_BROADCAST) {
+		label = "brc:";
+		if (st.cur_ifr && pf_brdaddr(st.if_sock, st.cur_ifr, &a) == 0)
+			inet_ntop(AF_INET, &a, addr, sizeof addr);
+		else if (st.cur_ifr && !absent(errno))
+			fatal_request("BRD");
+	}
+	snprintf(text, sizeof text, "%-5s%-15s", label, addr);
+	put_text(F_OTHER, 1, LABEL_COL, text, 20);
+}
+
+/*
+ * Reads the configuration: the list, the row, the flags, the addresses.
+ * An interface that is not there shows a dash and keeps its last figures.
+ */
+static void read_config(const char *ifname, int64_t now)
 {
 	unsigned flags;
 
+	st.conf_len = pf_getconf(st.if_sock, ifname, st.conf_buf, sizeof st.conf_buf);
+	if (st.conf_len < 0)
+		check_signal();
+	st.cur_ifr = find_ifreq(st.conf_buf, st.conf_len, ifname);
+	int row = st.conf_len > 0 ? pf_row_of(st.if_sock, ifname) : -1;
+	if (row <= 0 || pf_row(row, &st.ifmd) < 0) {
+		check_signal();
+		st.conf_len = 0;
+		st.cur_ifr = nullptr;
+		st.mib_row = 0;
+		note_address(ifname, now);
+		note_presence(false);
+		if (st.curses_active) {
+			char text[FIELD_SIZE];
+			show_addr_row();
+			snprintf(text, sizeof text, "%-20s", st.if_flags & IF_POINTOPOINT ? "dst:" : "brc:");
+			put_text(F_OTHER, 1, LABEL_COL, text, 20);
+		}
+		return;
+	}
+	if (row != st.mib_row)
+		take_row(row, now);
+	note_address(ifname, now);
+	/* any entry of the interface will do for its flags: the link entry is first */
+	if (pf_flags(st.if_sock, st.cur_ifr ? st.cur_ifr : st.conf_buf, &flags) < 0) {
+		if (!absent(errno))
+			fatal_request("FLAGS");
+		flags = st.ifmd.flags;
+	}
+	st.if_flags = flags & 0xffff;
+	st.ifmd.flags = flags;
+	note_presence(true);
+	if (st.curses_active) {
+		show_addr_row();
+		show_other(flags);
+	}
+}
+
+void if_init(const char *ifname)
+{
 	if (pf_ifcount(&st.if_count) < 0) {
 		check_signal();
 		perror("sysctl-ifcount");
 		cleanup_exit(1);
 	}
 	st.if_sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-	request_conf(ifname);
-	if (!st.cur_ifr)
-		return;
-	if (pf_flags(st.if_sock, st.cur_ifr, &flags) < 0) {
+	st.watch_fd = pf_watch();
+	int64_t now = pf_mono_ns();
+	read_config(ifname, now);
+	/* the first figures one second after this; the address as soon as the screen is up */
+	st.next_sample = now + SECOND;
+	st.conf_due = true;
+}
+
+void if_notice(const char *ifname)
+{
+	int r = pf_notice(st.watch_fd, st.mib_row, ifname);
+
+	if (r < 0)
 		check_signal();
-		perror("FLAGS");
-		cleanup_exit(1);
-	}
-	st.if_flags = flags & 0xffff;
-	int row = search_row(ifname);
-	if (row)
-		take_row(row);
-	note_presence(row != 0);
-}
-
-/*
- * The row found before serves until it reads back another name or none:
- * the interface was then deleted (and maybe made again under a new index),
- * or renamed, so the row is looked up afresh.
- */
-static bool read_row(const char *ifname)
-{
-	if (st.mib_row) {
-		if_row r;
-		if (pf_row(st.mib_row, &r) == 0 && strncmp(r.name, ifname, IFNAME_SIZE) == 0) {
-			st.ifmd = r;
-			return true;
-		}
-		check_signal();
-		st.mib_row = 0;
-	}
-	int row = search_row(ifname);
-	if (!row)
-		return false;
-	take_row(row);
-	return true;
-}
-
-/*
- * The interface or its address went away between the list and the request
- * (deleted a moment ago): like an absent entry, not a fatal error.
- */
-static bool vanished()
-{
-	return errno == ENODEV || errno == ENXIO || errno == EADDRNOTAVAIL;
-}
-
-static bool show_address(unsigned flags)
-{
-	char addr[ADDR_TEXT_SIZE];
-	in_addr a;
-
-	memcpy(&a, st.cur_ifr + 20, sizeof a);
-	inet_ntop(AF_INET, &a, addr, sizeof addr);
-	/* the resolver can block for seconds: ask only when the address changed */
-	if (strcmp(addr, st.last_addr) != 0) {
-		char name[NI_MAXHOST];
-		int r = pf_hostname(a, name, sizeof name, wake_fd());
-		if (r < 0 && errno == EINTR) {
-			/* not a terminating signal (a resize): ask again next time */
-			check_signal();
-		} else {
-			snprintf(st.last_addr, sizeof st.last_addr, "%s", addr);
-			snprintf(st.host_name, sizeof st.host_name, "%s", r == 0 ? name : "");
-			st.host_pattern = r == 0 ? st.host_name : unknown_host;
-		}
-	}
-	put_padded(F_ADDR, 1, 6, 15, addr);
-	/* a long name runs on to the right, up to the label at column 59 */
-	put_name(F_HOST, 1, 22, 36, 59, st.host_pattern);
-
-	/* the label as this sample's flags have it, then the address behind it */
-	char other_text[FIELD_SIZE];
-	bool ptp = flags & IF_POINTOPOINT;
-	if (flags & IF_LOOPBACK) {
-		snprintf(other_text, sizeof other_text, "%-5s%-15s", ptp ? "dst:" : "brc:", "");
-		put_text(F_OTHER, 1, 59, other_text, 20);
-		return true;
-	}
-	in_addr other;
-	int r = ptp ? pf_dstaddr(st.if_sock, st.cur_ifr, &other)
-		    : pf_brdaddr(st.if_sock, st.cur_ifr, &other);
-	if (r < 0) {
-		if (vanished())
-			return false;
-		fatal_perror(ptp ? "DST" : "BRD");
-	}
-	inet_ntop(AF_INET, &other, addr, sizeof addr);
-	snprintf(other_text, sizeof other_text, "%-5s%-15s", ptp ? "dst:" : "brc:", addr);
-	put_text(F_OTHER, 1, 59, other_text, 20);
-	return true;
+	if (r != 0)
+		st.conf_due = true;
 }
 
 /*
@@ -257,7 +326,7 @@ static bool show_address(unsigned flags)
  * before (the "unsupported" one, say) stays behind; the previous change
  * is remembered to be written again.
  */
-static void show_change(time_t now)
+static void show_change(int64_t now)
 {
 	char text[SINCE_TEXT_SIZE];
 	char row[2 * SINCE_TEXT_SIZE];
@@ -267,25 +336,38 @@ static void show_change(time_t now)
 		put_padded(F_CHANGE, 2, 5, 0, "last administrative change time unsupported by driver");
 		return;
 	}
-	int64_t elapsed = static_cast<int64_t>(difftime(now, t));
-	format_since(text, sizeof text, t, elapsed);
 	if (t != st.chg_time) {
 		st.chg_prev_time = st.chg_time;
 		st.chg_time = t;
+		st.chg_mono = now - (pf_wall() - t) * SECOND;
 		format_since(st.chg_prev_text, sizeof st.chg_prev_text, st.chg_prev_time,
 			     st.prev_elapsed);
 	}
+	int64_t elapsed = (now - st.chg_mono) / SECOND;
+	format_since(text, sizeof text, t, elapsed);
 	/* "%-35s" at column 5, and the previous one with "%-35s" at column 44 */
 	snprintf(row, sizeof row, "%-39.39s%s", text, st.chg_prev_text);
 	put_padded(F_CHANGE, 2, 5, st.chg_prev_text[0] ? 74 : 35, row);
 	st.prev_elapsed = elapsed;
 }
 
+/* A counter in a field of width columns, never beyond it. */
 static void put_count(int f, int row, int col, int width, uint64_t v)
 {
 	char text[COUNT_TEXT_SIZE];
 
-	snprintf(text, sizeof text, "%" PRIu64, v);
+	fit_count(text, sizeof text, v, width);
+	put_padded(f, row, col, width, text);
+}
+
+static void put_bytes(int f, int row, int col, uint64_t v)
+{
+	constexpr int width = 24;
+	char text[COUNT_TEXT_SIZE];
+
+	format_count(text, sizeof text, v);
+	if (strlen(text) > width)
+		fit_count(text, sizeof text, v, width);
 	put_padded(f, row, col, width, text);
 }
 
@@ -299,57 +381,88 @@ static void show_window(const uint64_t c[NCOUNTERS], uint64_t snap[NCOUNTERS], i
 	}
 }
 
-static void show_counters(time_t now)
+static void show_counters(int64_t now)
 {
-	char text[COUNT_TEXT_SIZE];
 	uint64_t c[NCOUNTERS];
 
 	read_counters(st.ifmd, c);
-	format_count(text, sizeof text, c[IBYTES]);
-	put_padded(F_BYTES_IN, 3, 12, 24, text);
-	format_count(text, sizeof text, c[OBYTES]);
-	put_padded(F_BYTES_OUT, 3, 53, 24, text);
+	put_bytes(F_BYTES_IN, 3, 12, c[IBYTES]);
+	put_bytes(F_BYTES_OUT, 3, 53, c[OBYTES]);
 	/* padded like the bytes, or digits of a longer figure before would stay */
 	put_count(F_PKTS_IN, 4, 12, 24, c[IPACKETS]);
 	put_count(F_PKTS_OUT, 4, 53, 24, c[OPACKETS]);
 	show_change(now);
 
 	show_window(c, st.snap_second, 2, 70, 9);
-	if (now > st.minute_mark + 60) {
+	/* at least 61 and 3601 seconds */
+	if (now - st.minute_mark >= 61 * SECOND) {
 		st.minute_mark = now;
 		show_window(c, st.snap_minute, 1, 42, 16);
 	}
-	if (now > st.hour_mark + 3600) {
+	if (now - st.hour_mark >= 3601 * SECOND) {
 		st.hour_mark = now;
 		show_window(c, st.snap_hour, 0, 12, 16);
 	}
 }
 
+/*
+ * A counter below its value a second ago: the interface was made again
+ * under the same index (BSD reuses a freed one at once) or its driver
+ * started again.  The figures start again from the template, as for any
+ * new interface; a wrapped difference would be nonsense.
+ */
+static bool counters_fell(const if_row &r)
+{
+	uint64_t c[NCOUNTERS];
+
+	read_counters(r, c);
+	for (int i = 0; i < NCOUNTERS; i++)
+		if (c[i] < st.snap_second[i])
+			return true;
+	return false;
+}
+
+static void sample(const char *ifname, int64_t now)
+{
+	if_row r;
+
+	if (st.watch_fd < 0)
+		read_config(ifname, now);
+	if (!st.mib_row)
+		return;
+	if (pf_row(st.mib_row, &r) < 0 || strncmp(r.name, ifname, IFNAME_SIZE) != 0) {
+		/* gone, or renamed: the announcement is on its way, or read again now */
+		check_signal();
+		st.conf_due = true;
+		return;
+	}
+	st.ifmd = r;
+	if (counters_fell(r)) {
+		take_row(st.mib_row, now);
+		st.if_gen++;
+		return;
+	}
+	show_counters(now);
+}
+
 void if_update(const char *ifname)
 {
-	timeval tv;
-	unsigned flags;
+	int64_t now = pf_mono_ns();
+	int64_t when;
 
-	pf_time(&tv);
-	if (!second_passed(st.last_update, tv) || !screen_shown())
-		return;
-	st.last_update = tv;
-
-	request_conf(ifname);
-	bool have_row = read_row(ifname);
-	note_presence(have_row);
-	if (!st.cur_ifr)
-		return;
-	if (pf_flags(st.if_sock, st.cur_ifr, &flags) < 0) {
-		if (vanished())
-			return;
-		fatal_perror("FLAGS");
+	lookup_tick(now);
+	if (st.conf_due) {
+		st.conf_due = false;
+		read_config(ifname, now);
 	}
-	if (!show_address(flags))
-		return;
-	if (have_row)
-		show_counters(tv.tv_sec);
-	if (upper_changed)
-		wrefresh(st.upper_win);
-	upper_changed = false;
+	if (sample_due(now, &st.next_sample, &when))
+		sample(ifname, when);
+	if (st.host_changed && st.curses_active)
+		show_addr_row();
+	refresh_upper();
+}
+
+int64_t if_next_due()
+{
+	return std::min(st.next_sample, lookup_due());
 }

@@ -35,6 +35,8 @@ static state initial_state()
 	s.if_sock = -1;
 	s.capture = -1;
 	s.lock_fd = -1;
+	s.watch_fd = -1;
+	s.lookup_fd = -1;
 	s.host_pattern = "";
 	return s;
 }
@@ -186,6 +188,17 @@ void install_signals()
 	sigprocmask(SIG_UNBLOCK, &all, nullptr);
 }
 
+/* Dispositions and mask as the system has them, for ourselves at start. */
+void reset_signals()
+{
+	sigset_t none;
+
+	signal(SIGCHLD, SIG_DFL);
+	signal(SIGPIPE, SIG_DFL);
+	sigemptyset(&none);
+	sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
 /* In a child before it runs another program: every signal as the system has it. */
 void child_signals()
 {
@@ -212,9 +225,11 @@ void check_signal()
 		cleanup_exit(pending_signal);
 }
 
-int wait_input(int nfds, fd_set *readable, int seconds)
+int wait_input(int nfds, fd_set *readable, int64_t timeout_ns)
 {
-	timeval timeout = {seconds, 0};
+	/* rounded up: a wait that ends a little early would only come round again */
+	int64_t us = timeout_ns > 0 ? (timeout_ns + 999) / 1000 : 0;
+	timeval timeout = {static_cast<time_t>(us / 1000000), static_cast<suseconds_t>(us % 1000000)};
 	int w = wake_pipe[0];
 
 	if (w >= 0) {

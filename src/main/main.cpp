@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -9,29 +10,42 @@
 #include "main/main.h"
 #include "screen/screen.h"
 
+static void watch(fd_set *set, int *nfds, int fd)
+{
+	if (fd < 0)
+		return;
+	FD_SET(fd, set);
+	if (fd >= *nfds)
+		*nfds = fd + 1;
+}
+
 /*
- * Sleeps until a key or capture output arrives, or a second has passed; the
- * sampler itself decides whether a full second is up.  Once the capture
- * program has ended its descriptor is gone from the set, so the loop still
- * sleeps.
+ * The one wait: keys, capture output, the kernel's announcements and a
+ * pending host name look-up, until the next sample or time-out is due.
+ * Keys come first in every pass.  Once the capture program has ended its
+ * descriptor is gone from the set, so the loop still sleeps.
  */
 [[noreturn]] static void main_loop(const char *ifname, const char *expr)
 {
 	for (;;) {
 		fd_set readable;
-		int nfds = 1;
+		int nfds = 0;
 
 		FD_ZERO(&readable);
-		FD_SET(0, &readable);
-		if (st.capture >= 0) {
-			FD_SET(st.capture, &readable);
-			nfds = st.capture + 1;
-		}
-		if (wait_input(nfds, &readable, 1) > 0) {
+		watch(&readable, &nfds, 0);
+		watch(&readable, &nfds, st.capture);
+		watch(&readable, &nfds, st.watch_fd);
+		watch(&readable, &nfds, st.lookup_fd);
+		int64_t due = std::min(if_next_due(), capture_next_due());
+		if (wait_input(nfds, &readable, due - pf_mono_ns()) > 0) {
 			if (FD_ISSET(0, &readable))
 				handle_key();
 			if (st.capture >= 0 && FD_ISSET(st.capture, &readable))
 				read_capture(ifname);
+			if (st.watch_fd >= 0 && FD_ISSET(st.watch_fd, &readable))
+				if_notice(ifname);
+			if (st.lookup_fd >= 0 && FD_ISSET(st.lookup_fd, &readable))
+				lookup_read();
 		}
 		if (resize_pending)
 			screen_resize(ifname);
@@ -45,6 +59,8 @@ int main(int argc, char **argv)
 	const char *ifname;
 	const char *expr;
 
+	/* whatever the starter left: children must be reaped, a write to a closed pipe must fail */
+	reset_signals();
 	switch (parse_options(argc, argv, &st, &ifname, &expr)) {
 	case OPT_USAGE:
 		usage();

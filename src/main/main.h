@@ -23,6 +23,8 @@ constexpr int VERSION_MINOR = 4;
 constexpr size_t LOCKPATH_SIZE = 1024;
 constexpr size_t CONF_SIZE = 2048;	/* the configuration list we ask for */
 constexpr size_t ADDR_TEXT_SIZE = 16;	/* "255.255.255.255" */
+constexpr size_t ADDR6_TEXT_SIZE = 46;	/* INET6_ADDRSTRLEN */
+constexpr int64_t SECOND = 1000000000;	/* nanoseconds */
 constexpr size_t CAPTURE_BUF_SIZE = 65536;	/* one pipe's worth of capture output */
 
 enum counter { IBYTES, OBYTES, IPACKETS, OPACKETS, NCOUNTERS };
@@ -55,26 +57,40 @@ struct state {
 	/* interface lookup */
 	int if_count;
 	int if_sock;
+	int watch_fd;		/* the kernel's announcements of changes; -1: none */
+	bool conf_due;		/* read the configuration at the next pass */
 	int conf_len;
 	alignas(8) char conf_buf[CONF_SIZE];	/* the configuration list */
-	char *cur_ifr;
+	char *cur_ifr;		/* its first IPv4 entry */
 	unsigned short if_flags;
 	int mib_row;
 	if_row ifmd;
 
-	/* sampler */
-	timeval last_update;
-	time_t hour_mark, minute_mark;
+	/* sampler; times on the monotonic clock, in nanoseconds */
+	int64_t next_sample;	/* the one-second grid */
+	int64_t hour_mark, minute_mark;
 	uint64_t snap_hour[NCOUNTERS], snap_minute[NCOUNTERS], snap_second[NCOUNTERS];
-	time_t chg_time, chg_prev_time;
+	time_t chg_time, chg_prev_time;	/* wall clock, for the text */
+	int64_t chg_mono;	/* when chg_time was */
 	char chg_prev_text[SINCE_TEXT_SIZE];	/* the previous change, as shown at column 44 */
-	char last_addr[ADDR_TEXT_SIZE];
+	char last_addr[ADDR_TEXT_SIZE];	/* the IPv4 address the name belongs to */
+	char addr6[ADDR6_TEXT_SIZE];	/* shown when there is no IPv4 address */
 	const char *host_pattern;
 	char host_name[NI_MAXHOST];
 	int64_t prev_elapsed;
 
+	/* the host name look-up, a child process the main loop waits for */
+	pid_t lookup_pid;
+	int lookup_fd;
+	size_t lookup_len;
+	char lookup_buf[NI_MAXHOST];
+	int64_t lookup_deadline;	/* given up then */
+	int64_t lookup_retry;	/* asked again then; 0: not */
+	int lookup_backoff;	/* seconds before the next try after a failure */
+	bool host_changed;	/* the name field must be written again */
+
 	/* the interface coming back, for the capture to follow it */
-	bool if_up;		/* there and up at the last sample */
+	bool if_up;		/* there and up at the last look */
 	unsigned if_gen;	/* counts its returns */
 	unsigned capture_gen;	/* the return the running or last capture began at */
 	int seen_row;
@@ -90,10 +106,11 @@ opt_result parse_options(int argc, char **argv, state *s, const char **ifname,
 bool make_lockpath(char *buf, size_t size, const char *ifname);
 [[noreturn]] void usage();
 
+void reset_signals();
 void install_signals();
 void child_signals();
-/* Waits for input or a signal; ends the process if a terminating signal came. */
-int wait_input(int nfds, fd_set *readable, int seconds);
+/* Waits for input or a signal, at most timeout_ns; ends the process if a terminating signal came. */
+int wait_input(int nfds, fd_set *readable, int64_t timeout_ns);
 int wake_fd();		/* readable once a signal has come */
 void check_signal();	/* ends the process if a terminating signal came */
 extern volatile sig_atomic_t resize_pending;

@@ -1,25 +1,27 @@
 /*
- * Linux: one rtnetlink request for the named link carries its index, flags,
- * counters and change stamp; the first IPv4 address and the broadcast or
- * peer address come from the classic interface requests, which Linux
- * answers by name.  Nothing is asked about other interfaces, so a sample
- * costs the same on a host with a thousand of them.  Fixed buffers, so that
- * a sample allocates nothing; netlink sees the process's own network
- * namespace (sysfs shows the namespace it was mounted in).
+ * Linux: rtnetlink throughout.  The configuration (index, flags, carrier,
+ * addresses) is read when the kernel announces a change on a socket joined
+ * to the link and address groups; an idle second asks only for the one
+ * index's 64-bit counters (RTM_GETSTATS), which costs a fraction of a link
+ * request and takes no lock that a busy host holds.  No interface ioctl:
+ * those take the rtnl lock.  Nothing is asked about other interfaces, so a
+ * sample costs the same on a host with a thousand of them.  Fixed buffers,
+ * so that a sample allocates nothing; netlink sees the process's own
+ * network namespace.
  */
 #include "platform/netif.h"
 #include "platform/stamp.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <ctime>
+#include <linux/if_addr.h>
 #include <linux/if_link.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
-#include <net/if_arp.h>
-#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/times.h>
@@ -41,8 +43,33 @@ static long nl_left;
 static bool nl_done;
 static int nl_error;
 
+static bool nl_open()
+{
+	int on = 1;
+
+	if (nl_sock >= 0)
+		return true;
+	nl_sock = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+	if (nl_sock < 0)
+		return false;
+	/* the kernel filters an address dump by the index we give */
+	setsockopt(nl_sock, SOL_NETLINK, NETLINK_GET_STRICT_CHK, &on, sizeof on);
+	return true;
+}
+
+static int nl_send(nlmsghdr *req)
+{
+	if (!nl_open())
+		return -1;
+	req->nlmsg_seq = ++nl_seq;
+	nl_left = 0;
+	nl_done = false;
+	nl_error = 0;
+	return send(nl_sock, req, req->nlmsg_len, 0) < 0 ? -1 : 0;
+}
+
 /* A link request, by index or (index 0) by name. */
-static int nl_request(int type, int flags, int index, const char *name = nullptr)
+static int link_request(int flags, int index, const char *name = nullptr)
 {
 	struct {
 		nlmsghdr nh;
@@ -51,11 +78,6 @@ static int nl_request(int type, int flags, int index, const char *name = nullptr
 		char name[IFNAME_SIZE];
 	} req{};
 
-	if (nl_sock < 0) {
-		nl_sock = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
-		if (nl_sock < 0)
-			return -1;
-	}
 	req.nh.nlmsg_len = NLMSG_LENGTH(sizeof req.ifi);
 	if (name) {
 		size_t n = strnlen(name, IFNAME_SIZE - 1);
@@ -64,17 +86,11 @@ static int nl_request(int type, int flags, int index, const char *name = nullptr
 		memcpy(req.name, name, n);
 		req.nh.nlmsg_len = NLMSG_ALIGN(req.nh.nlmsg_len) + RTA_ALIGN(req.name_attr.rta_len);
 	}
-	req.nh.nlmsg_type = type;
+	req.nh.nlmsg_type = RTM_GETLINK;
 	req.nh.nlmsg_flags = NLM_F_REQUEST | flags;
-	req.nh.nlmsg_seq = ++nl_seq;
 	req.ifi.ifi_family = AF_UNSPEC;
 	req.ifi.ifi_index = index;
-	nl_left = 0;
-	nl_done = false;
-	nl_error = 0;
-	if (send(nl_sock, &req, req.nh.nlmsg_len, 0) < 0)
-		return -1;
-	return 0;
+	return nl_send(&req.nh);
 }
 
 /* The next reply message of the current request; null at its end or on error. */
@@ -124,7 +140,7 @@ int pf_ifcount(int *count)
 {
 	int highest = 0;
 
-	if (nl_request(RTM_GETLINK, NLM_F_DUMP, 0) < 0)
+	if (link_request(NLM_F_DUMP, 0) < 0)
 		return -1;
 	while (nlmsghdr *h = nl_next()) {
 		if (h->nlmsg_type != RTM_NEWLINK)
@@ -147,10 +163,93 @@ int pf_die_with_parent(pid_t parent)
 	return getppid() == parent ? 0 : -1;
 }
 
+/* ---- Announcements ---- */
+
+int pf_watch()
+{
+	sockaddr_nl sa{};
+	int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+
+	if (fd < 0)
+		return -1;
+	sa.nl_family = AF_NETLINK;
+	sa.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR;
+	if (bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) < 0) {
+		close(fd);
+		return -1;
+	}
+	return fd;
+}
+
+/* Whether a link message carries this name (a link made, renamed or moved in). */
+static bool names_link(nlmsghdr *h, const char *ifname)
+{
+	auto *ifi = static_cast<ifinfomsg *>(NLMSG_DATA(h));
+	int alen = IFLA_PAYLOAD(h);
+
+	for (rtattr *a = IFLA_RTA(ifi); RTA_OK(a, alen); a = RTA_NEXT(a, alen))
+		if (a->rta_type == IFLA_IFNAME)
+			return strncmp(static_cast<const char *>(RTA_DATA(a)), ifname,
+				       std::min<size_t>(RTA_PAYLOAD(a), IFNAME_SIZE)) == 0;
+	return false;
+}
+
+static bool concerns(nlmsghdr *h, long len, int index, const char *ifname)
+{
+	switch (h->nlmsg_type) {
+	case RTM_NEWLINK:
+	case RTM_DELLINK:
+		if (len < long(NLMSG_LENGTH(sizeof(ifinfomsg))))
+			return false;
+		if (static_cast<ifinfomsg *>(NLMSG_DATA(h))->ifi_index == index)
+			return true;
+		/* only while ours is missing can another link take its name */
+		return index == 0 && h->nlmsg_type == RTM_NEWLINK && NLMSG_OK(h, len) &&
+		       names_link(h, ifname);
+	case RTM_NEWADDR:
+	case RTM_DELADDR:
+		if (len < long(NLMSG_LENGTH(sizeof(ifaddrmsg))))
+			return false;
+		return static_cast<int>(static_cast<ifaddrmsg *>(NLMSG_DATA(h))->ifa_index) == index;
+	default:
+		return false;
+	}
+}
+
+int pf_notice(int fd, int index, const char *ifname)
+{
+	/* a link announcement carries the whole link; a cut one keeps its header */
+	alignas(nlmsghdr) static char buf[16384];
+	int result = 0;
+
+	for (;;) {
+		ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
+		if (n < 0) {
+			if (errno == EAGAIN || errno == EWOULDBLOCK)
+				return result;
+			if (errno == ENOBUFS) {
+				result = 1;	/* some were lost: read ours again */
+				continue;
+			}
+			return -1;
+		}
+		for (long left = n; left >= long(sizeof(nlmsghdr));) {
+			nlmsghdr *h = reinterpret_cast<nlmsghdr *>(buf + (n - left));
+			if (concerns(h, left, index, ifname))
+				result = 1;
+			if (!NLMSG_OK(h, left))
+				break;
+			left -= NLMSG_ALIGN(h->nlmsg_len);
+		}
+	}
+}
+
+/* ---- The change time ---- */
+
 static stamp_clock stamp_clk;
 
 /*
- * How far the jiffies clock, which the stamp counts, runs behind the
+ * How far the jiffies clock, which the IPv6 stamp counts, runs behind the
  * monotonic one; taken once.  times() counts the same jiffies from
  * 2^32 / HZ - 300 seconds earlier (times(2)).  HZ is not published, but the
  * possible starts lie days apart, so the one that puts jiffies near the
@@ -170,15 +269,15 @@ static int64_t jiffies_lag_ns(int64_t mono_ns)
 	return 0;
 }
 
-static int64_t clock_ns(clockid_t id)
+static int64_t real_ns()
 {
 	timespec ts;
 
-	clock_gettime(id, &ts);
+	clock_gettime(CLOCK_REALTIME, &ts);
 	return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-/* The wall-clock time of the last up or down, 0 where the link keeps no IPv6 state. */
+/* The wall-clock time of the IPv6 device stamp, 0 where the link keeps no IPv6 state. */
 static time_t inet6_stamp(rtattr *af_spec)
 {
 	int len = RTA_PAYLOAD(af_spec);
@@ -195,80 +294,90 @@ static time_t inet6_stamp(rtattr *af_spec)
 				continue;
 			ifla_cacheinfo ci;
 			memcpy(&ci, RTA_DATA(a), sizeof ci);
-			int64_t real = clock_ns(CLOCK_REALTIME), mono = clock_ns(CLOCK_MONOTONIC);
+			int64_t mono = pf_mono_ns();
 			if (stamp_clk.boot_ns == 0)
 				stamp_clk.lag_ns = jiffies_lag_ns(mono);
-			return stamp_time(ci.tstamp, real, mono, &stamp_clk);
+			return stamp_time(ci.tstamp, real_ns(), mono, &stamp_clk);
 		}
 	}
 	return 0;
 }
 
-/* The statistics row and the index of a link answer; false without counters. */
-static bool parse_link(nlmsghdr *h, if_row *out, int *index)
+/*
+ * The link as the last configuration read saw it.  Linux keeps no time of
+ * the last administrative change: the IPv6 device stamp also moves on any
+ * router advertisement with a Retrans Timer, and not at all with IPv6
+ * turned off.  So it is only the best value known when the link is first
+ * seen; after that the change time is the moment we see the link go up or
+ * down or its carrier change, the events BSD's ifi_lastchange follows.
+ */
+static struct {
+	bool valid;
+	int index;
+	if_row row;
+	uint32_t carrier_changes;
+	in_addr brd, peer;
+	bool have_brd, have_peer;
+} cur;
+
+static bool parse_link(nlmsghdr *h)
 {
-	if_row r{};
-	bool have_stats = false;
 	auto *ifi = static_cast<ifinfomsg *>(NLMSG_DATA(h));
 	int alen = IFLA_PAYLOAD(h);
+	char name[IFNAME_SIZE] = {};
+	uint32_t carrier = 0;
+	time_t stamp = 0;
+	bool have_stamp = false;
 
 	if (h->nlmsg_type != RTM_NEWLINK)
 		return false;
 	for (rtattr *a = IFLA_RTA(ifi); RTA_OK(a, alen); a = RTA_NEXT(a, alen)) {
 		switch (a->rta_type) {
 		case IFLA_IFNAME:
-			strncpy(r.name, static_cast<const char *>(RTA_DATA(a)), IFNAME_SIZE - 1);
+			strncpy(name, static_cast<const char *>(RTA_DATA(a)), IFNAME_SIZE - 1);
 			break;
-		case IFLA_STATS64:
-			if (RTA_PAYLOAD(a) >= sizeof(rtnl_link_stats64)) {
-				/* only 4-byte aligned inside the message */
-				rtnl_link_stats64 s;
-				memcpy(&s, RTA_DATA(a), sizeof s);
-				r.ipackets = s.rx_packets;
-				r.opackets = s.tx_packets;
-				r.ibytes = s.rx_bytes;
-				r.obytes = s.tx_bytes;
-				have_stats = true;
-			}
+		case IFLA_CARRIER_CHANGES:
+			if (RTA_PAYLOAD(a) >= sizeof carrier)
+				memcpy(&carrier, RTA_DATA(a), sizeof carrier);
 			break;
 		case IFLA_AF_SPEC:
-			r.lastchange = inet6_stamp(a);
+			if (!cur.valid || cur.index != ifi->ifi_index) {
+				stamp = inet6_stamp(a);
+				have_stamp = true;
+			}
 			break;
 		}
 	}
-	if (!have_stats)
-		return false;
-	r.flags = ifi->ifi_flags;
-	*out = r;
-	*index = ifi->ifi_index;
+	unsigned flags = ifi->ifi_flags & 0xffff;
+	if (!cur.valid || cur.index != ifi->ifi_index) {
+		cur.row = if_row{};
+		cur.row.lastchange = have_stamp ? stamp : 0;
+	} else if ((flags ^ cur.row.flags) & IF_UP || carrier != cur.carrier_changes) {
+		cur.row.lastchange = time(nullptr);
+	}
+	memcpy(cur.row.name, name, IFNAME_SIZE);
+	cur.row.flags = flags;
+	cur.carrier_changes = carrier;
+	cur.index = ifi->ifi_index;
+	cur.valid = true;
 	return true;
 }
 
-/*
- * The named link's answer, as the last list request read it: the flag,
- * row and index requests of the same sample are served from it.
- */
-static struct {
-	bool valid;
-	int index;
-	if_row row;
-} cur_link;
-
 static int query_link(const char *name)
 {
-	cur_link.valid = false;
-	if (nl_request(RTM_GETLINK, 0, 0, name) < 0)
+	if (link_request(0, 0, name) < 0)
 		return -1;
 	nlmsghdr *h = nl_next();
-	if (!h)
+	if (!h || !parse_link(h)) {
+		cur.valid = false;
 		return -1;	/* ENODEV: no such link */
-	cur_link.valid = parse_link(h, &cur_link.row, &cur_link.index);
-	return cur_link.valid ? 0 : -1;
+	}
+	return 0;
 }
 
-static bool cached(const char *name)
+static bool have_link(const char *name)
 {
-	return cur_link.valid && strncmp(cur_link.row.name, name, IFNAME_SIZE) == 0;
+	return cur.valid && strncmp(cur.row.name, name, IFNAME_SIZE) == 0;
 }
 
 /* Appends one entry if it fits whole; the socket address is len bytes. */
@@ -286,102 +395,198 @@ static void put_entry(char *buf, int size, int *used, const char *name,
 	*used += esize;
 }
 
+/* An address attribute of the size the family has, or null. */
+static const void *addr_attr(rtattr *a, size_t size)
+{
+	return RTA_PAYLOAD(a) >= size ? RTA_DATA(a) : nullptr;
+}
+
 /*
- * The named interface's own entries: its link entry, laid out like BSD's
- * sockaddr_dl (length, family, index (low 16 bits), type, name length,
- * address length 0, selector length 0, name), and its first IPv4 address
- * (SIOCGIFADDR: the first address whose label is the name, as the kernel
- * orders them, so an alias label such as eth0:1 finds its own).
+ * The link's first IPv4 address, with its broadcast address and peer, and
+ * its first IPv6 address, a global one before a link-local one: one dump
+ * that the kernel filters by index (an alias label such as eth0:1 is no
+ * obstacle, as it is for the request by name).
  */
-int pf_getconf(int sock, const char *ifname, char *buf, int size)
+static int query_addrs(const char *ifname, char *buf, int size, int *used)
+{
+	struct {
+		nlmsghdr nh;
+		ifaddrmsg ifa;
+	} req{};
+	bool have4 = false;
+	int scope6 = -1;
+	unsigned char v4[16] = {16, AF_INET}, v6[28] = {28, AF_INET6};
+
+	req.nh.nlmsg_len = NLMSG_LENGTH(sizeof req.ifa);
+	req.nh.nlmsg_type = RTM_GETADDR;
+	req.nh.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+	req.ifa.ifa_family = AF_UNSPEC;
+	req.ifa.ifa_index = cur.index;
+	cur.have_brd = cur.have_peer = false;
+	if (nl_send(&req.nh) < 0)
+		return -1;
+	while (nlmsghdr *h = nl_next()) {
+		auto *ifa = static_cast<ifaddrmsg *>(NLMSG_DATA(h));
+		int alen = IFA_PAYLOAD(h);
+		const void *local = nullptr, *address = nullptr, *brd = nullptr;
+
+		if (h->nlmsg_type != RTM_NEWADDR || static_cast<int>(ifa->ifa_index) != cur.index)
+			continue;
+		size_t asize = ifa->ifa_family == AF_INET ? 4 : 16;
+		for (rtattr *a = IFA_RTA(ifa); RTA_OK(a, alen); a = RTA_NEXT(a, alen)) {
+			if (a->rta_type == IFA_LOCAL)
+				local = addr_attr(a, asize);
+			else if (a->rta_type == IFA_ADDRESS)
+				address = addr_attr(a, asize);
+			else if (a->rta_type == IFA_BROADCAST)
+				brd = addr_attr(a, asize);
+		}
+		if (ifa->ifa_family == AF_INET && !have4 && (local || address)) {
+			/* on a point-to-point link IFA_ADDRESS is the peer, else the same as local */
+			memcpy(v4 + 4, local ? local : address, 4);
+			if (address && local && memcmp(address, local, 4) != 0) {
+				memcpy(&cur.peer, address, 4);
+				cur.have_peer = true;
+			}
+			if (brd) {
+				memcpy(&cur.brd, brd, 4);
+				cur.have_brd = true;
+			}
+			have4 = true;
+		} else if (ifa->ifa_family == AF_INET6 && (local || address)) {
+			int rank = ifa->ifa_scope == RT_SCOPE_LINK ? 1 : 2;
+			if (rank > scope6) {
+				memcpy(v6 + 8, local ? local : address, 16);
+				scope6 = rank;
+			}
+		}
+	}
+	if (nl_error)
+		return -1;
+	if (have4)
+		put_entry(buf, size, used, ifname, v4, sizeof v4);
+	if (scope6 > 0)
+		put_entry(buf, size, used, ifname, v6, sizeof v6);
+	return 0;
+}
+
+/*
+ * The link entry, laid out like BSD's sockaddr_dl (length, family, index
+ * (low 16 bits), type, name length, address length 0, selector length 0,
+ * name), then the addresses.
+ */
+int pf_getconf(int, const char *ifname, char *buf, int size)
 {
 	int used = 0;
 
-	if (query_link(ifname) < 0 && errno == EINTR)
+	if (query_link(ifname) < 0)
+		return errno == EINTR ? -1 : 0;
+	unsigned char sa[8 + IFNAME_SIZE] = {};
+	int nlen = strnlen(ifname, IFNAME_SIZE - 1);
+	sa[0] = 8 + nlen;
+	sa[1] = AF_PACKET;
+	sa[2] = cur.index & 0xff;
+	sa[3] = (cur.index >> 8) & 0xff;
+	sa[5] = nlen;
+	memcpy(sa + 8, ifname, nlen);
+	put_entry(buf, size, &used, ifname, sa, sa[0]);
+	if (query_addrs(ifname, buf, size, &used) < 0 && errno == EINTR)
 		return -1;
-	if (cur_link.valid) {
-		unsigned char sa[8 + IFNAME_SIZE] = {};
-		int nlen = strnlen(ifname, IFNAME_SIZE - 1);
-		sa[0] = 8 + nlen;
-		sa[1] = AF_PACKET;
-		sa[2] = cur_link.index & 0xff;
-		sa[3] = (cur_link.index >> 8) & 0xff;
-		sa[5] = nlen;
-		memcpy(sa + 8, ifname, nlen);
-		put_entry(buf, size, &used, ifname, sa, sa[0]);
-	}
-	ifreq ifr{};
-	strncpy(ifr.ifr_name, ifname, IFNAMSIZ - 1);
-	ifr.ifr_addr.sa_family = AF_INET;
-	if (ioctl(sock, SIOCGIFADDR, &ifr) < 0)
-		return errno == EINTR ? -1 : used;
-	unsigned char sa[16] = {16, AF_INET};
-	memcpy(sa + 4, &reinterpret_cast<sockaddr_in *>(&ifr.ifr_addr)->sin_addr, 4);
-	put_entry(buf, size, &used, ifname, sa, sizeof sa);
 	return used;
 }
 
 int pf_row_of(int, const char *name)
 {
-	if (!cached(name) && query_link(name) < 0)
+	if (!have_link(name) && query_link(name) < 0)
 		return -1;
-	return cur_link.index;
+	return cur.index;
+}
+
+/* The one index's 64-bit link counters, nothing else. */
+static int query_stats(int index, if_row *out)
+{
+	struct {
+		nlmsghdr nh;
+		if_stats_msg ifs;
+	} req{};
+
+	req.nh.nlmsg_len = NLMSG_LENGTH(sizeof req.ifs);
+	req.nh.nlmsg_type = RTM_GETSTATS;
+	req.nh.nlmsg_flags = NLM_F_REQUEST;
+	req.ifs.family = AF_UNSPEC;
+	req.ifs.ifindex = index;
+	req.ifs.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
+	if (nl_send(&req.nh) < 0)
+		return -1;
+	nlmsghdr *h = nl_next();
+	if (!h || h->nlmsg_type != RTM_NEWSTATS)
+		return -1;
+	int alen = NLMSG_PAYLOAD(h, sizeof(if_stats_msg));
+	auto *a = reinterpret_cast<rtattr *>(static_cast<char *>(NLMSG_DATA(h)) +
+					      NLMSG_ALIGN(sizeof(if_stats_msg)));
+	for (; RTA_OK(a, alen); a = RTA_NEXT(a, alen)) {
+		if (a->rta_type != IFLA_STATS_LINK_64 || RTA_PAYLOAD(a) < sizeof(rtnl_link_stats64))
+			continue;
+		/* only 4-byte aligned inside the message */
+		rtnl_link_stats64 s;
+		memcpy(&s, RTA_DATA(a), sizeof s);
+		out->ipackets = s.rx_packets;
+		out->opackets = s.tx_packets;
+		out->ibytes = s.rx_bytes;
+		out->obytes = s.tx_bytes;
+		return 0;
+	}
+	errno = EIO;
+	return -1;
 }
 
 int pf_row(int row, if_row *out)
 {
-	if (cur_link.valid && cur_link.index == row) {
-		*out = cur_link.row;
-		return 0;
+	if_row r;
+
+	/* name, flags and change time as the last read of the link saw them */
+	if (!cur.valid || cur.index != row) {
+		if (link_request(0, row) < 0)
+			return -1;
+		nlmsghdr *h = nl_next();
+		if (!h || !parse_link(h))
+			return -1;
 	}
-	if (nl_request(RTM_GETLINK, 0, row) < 0)
+	r = cur.row;
+	if (query_stats(row, &r) < 0)
 		return -1;
-	nlmsghdr *h = nl_next();
-	int index;
-	if (!h || !parse_link(h, out, &index))
-		return -1;
+	*out = r;
 	return 0;
 }
 
-static int ifreq_ioctl(int sock, unsigned long req, const char *entry, ifreq *ifr)
+int pf_flags(int, char *entry, unsigned *flags)
 {
-	memset(ifr, 0, sizeof *ifr);
-	memcpy(ifr->ifr_name, entry, IFNAMSIZ - 1);
-	return ioctl(sock, req, ifr);
+	if (!have_link(entry) && query_link(entry) < 0)
+		return -1;
+	*flags = cur.row.flags;
+	return 0;
 }
 
-int pf_flags(int sock, char *entry, unsigned *flags)
+static int answer(const char *entry, bool have, in_addr value, in_addr *addr)
 {
-	ifreq ifr;
-
-	if (cached(entry)) {
-		*flags = cur_link.row.flags & 0xffff;
-		return 0;
+	if (!have_link(entry)) {
+		errno = ENODEV;
+		return -1;
 	}
-	if (ifreq_ioctl(sock, SIOCGIFFLAGS, entry, &ifr) < 0)
+	if (!have) {
+		errno = EADDRNOTAVAIL;
 		return -1;
-	*flags = static_cast<unsigned short>(ifr.ifr_flags);
+	}
+	*addr = value;
 	return 0;
 }
 
-static int addr_ioctl(int sock, unsigned long req, const char *entry, in_addr *addr)
+int pf_dstaddr(int, char *entry, in_addr *addr)
 {
-	ifreq ifr;
-
-	if (ifreq_ioctl(sock, req, entry, &ifr) < 0)
-		return -1;
-	sockaddr_in sin;
-	memcpy(&sin, &ifr.ifr_addr, sizeof sin);
-	*addr = sin.sin_addr;
-	return 0;
+	return answer(entry, cur.have_peer, cur.peer, addr);
 }
 
-int pf_dstaddr(int sock, char *entry, in_addr *addr)
+int pf_brdaddr(int, char *entry, in_addr *addr)
 {
-	return addr_ioctl(sock, SIOCGIFDSTADDR, entry, addr);
-}
-
-int pf_brdaddr(int sock, char *entry, in_addr *addr)
-{
-	return addr_ioctl(sock, SIOCGIFBRDADDR, entry, addr);
+	return answer(entry, cur.have_brd, cur.brd, addr);
 }

@@ -6,89 +6,61 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
-#include <sys/select.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-void pf_time(timeval *now)
+int64_t pf_mono_ns()
 {
-	gettimeofday(now, nullptr);
+	timespec ts;
+
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
 
-static int lookup(struct in_addr addr, char *buf, size_t size)
+time_t pf_wall()
 {
-	sockaddr_in sin{};
-
-	sin.sin_family = AF_INET;
-	sin.sin_addr = addr;
-	/* NI_NAMEREQD: a bare number is no name; the caller shows "unknown hostname" */
-	return getnameinfo(reinterpret_cast<sockaddr *>(&sin), sizeof sin, buf, size,
-			   nullptr, 0, NI_NAMEREQD) == 0 ? 0 : -1;
-}
-
-static void reap(pid_t pid, bool kill_it)
-{
-	if (kill_it)
-		kill(pid, SIGKILL);
-	while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR)
-		;
+	return time(nullptr);
 }
 
 /*
  * The resolver retries through signals and waits out its own time-outs, so
- * it runs in a child that we can leave: the name comes back on a pipe.
+ * it runs in a child that the main loop waits for with everything else.
  */
-int pf_hostname(struct in_addr addr, char *buf, size_t size, int wake)
+pid_t pf_lookup(struct in_addr addr, int *fd)
 {
 	pid_t parent = getpid();
-	int fd[2];
+	int p[2];
 
-	if (size == 0 || pipe(fd) < 0)
+	if (pipe(p) < 0)
 		return -1;
-	fcntl(fd[0], F_SETFD, FD_CLOEXEC);
-	fcntl(fd[1], F_SETFD, FD_CLOEXEC);
+	fcntl(p[0], F_SETFD, FD_CLOEXEC);
+	fcntl(p[0], F_SETFL, O_NONBLOCK);
 	pid_t pid = fork();
 	if (pid < 0) {
-		close(fd[0]);
-		close(fd[1]);
+		int saved = errno;
+		close(p[0]);
+		close(p[1]);
+		errno = saved;
 		return -1;
 	}
 	if (pid == 0) {
 		char name[NI_MAXHOST];
+		sockaddr_in sin{};
+
+		close(p[0]);
 		signal(SIGPIPE, SIG_IGN);
-		if (pf_die_with_parent(parent) < 0 || lookup(addr, name, sizeof name) < 0)
+		if (pf_die_with_parent(parent) < 0)
 			_exit(1);
-		(void)!write(fd[1], name, strnlen(name, sizeof name));
+		sin.sin_family = AF_INET;
+		sin.sin_addr = addr;
+		/* NI_NAMEREQD: a bare number is no name */
+		if (getnameinfo(reinterpret_cast<sockaddr *>(&sin), sizeof sin, name, sizeof name,
+				nullptr, 0, NI_NAMEREQD) != 0)
+			_exit(1);
+		(void)!write(p[1], name, strnlen(name, sizeof name - 1));
 		_exit(0);
 	}
-	close(fd[1]);
-
-	size_t got = 0;
-	for (;;) {
-		fd_set readable;
-		FD_ZERO(&readable);
-		FD_SET(fd[0], &readable);
-		if (wake >= 0)
-			FD_SET(wake, &readable);
-		int n = select((fd[0] > wake ? fd[0] : wake) + 1, &readable, nullptr, nullptr,
-			       nullptr);
-		if (n < 0 && errno != EINTR)
-			break;
-		if (n < 0 || (wake >= 0 && FD_ISSET(wake, &readable))) {
-			close(fd[0]);
-			reap(pid, true);
-			errno = EINTR;
-			return -1;
-		}
-		ssize_t r = read(fd[0], buf + got, size - 1 - got);
-		if (r < 0 && errno == EINTR)
-			continue;
-		if (r <= 0 || (got += r) == size - 1)
-			break;
-	}
-	close(fd[0]);
-	reap(pid, false);
-	buf[got] = '\0';
-	return got > 0 ? 0 : -1;
+	close(p[1]);
+	*fd = p[0];
+	return pid;
 }

@@ -2,7 +2,7 @@
 #include "screen/screen.h"
 
 constexpr int MENU_ROWS = 6, MENU_COLS = 26, MENU_ROW = 15, MENU_COL = 5;
-constexpr int MENU_TIMEOUT = 5;	/* seconds after opening or the last Tab */
+constexpr int64_t MENU_TIMEOUT = 5 * SECOND;	/* after opening or the last Tab */
 
 static const char *const menu_entries[] = {
 	"1 - (D)isplay refresh",

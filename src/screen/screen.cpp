@@ -23,34 +23,37 @@ static const char *const label_rows[] = {
 
 static bool too_small;
 
-static void fill_dashes(char *buf, size_t len, int cols)
+/* "-" after len bytes that take used columns, up to cols columns; the columns in all. */
+static int fill_dashes(char *buf, size_t len, int used, int cols)
 {
-	size_t want = cols < static_cast<int>(TITLE_SIZE) ? cols : TITLE_SIZE - 1;
+	size_t more = cols > used ? cols - used : 0;
 
-	if (len < want) {
-		memset(buf + len, '-', want - len);
-		buf[want] = '\0';
-	}
+	more = std::min(more, TITLE_SIZE - 1 - len);
+	memset(buf + len, '-', more);
+	buf[len + more] = '\0';
+	return used + static_cast<int>(more);
 }
 
-/* False when the name would not fit the title whole. */
-bool title_line(char *buf, const char *ifname, int cols)
+/*
+ * The interface's name in its visible form (any bytes may name an
+ * interface), filled with "-" by screen columns.  The columns it takes.
+ */
+int title_line(char *buf, const char *ifname, int cols)
 {
+	char name[4 * IFNAME_SIZE];
+	int name_cols = visible_text(ifname, 2 * IFNAME_SIZE, name, sizeof name);
 	int n = snprintf(buf, TITLE_SIZE, "----- ravlet (%d.%d) ---------------- %s -",
-			 VERSION_MAJOR, VERSION_MINOR, ifname);
+			 VERSION_MAJOR, VERSION_MINOR, name);
 
-	if (n < 0 || static_cast<size_t>(n) >= TITLE_SIZE)
-		return false;
-	fill_dashes(buf, n, cols);
-	return true;
+	return fill_dashes(buf, n, n - strlen(name) + name_cols, cols);
 }
 
-void capture_title(char *buf, int cols)
+int capture_title(char *buf, int cols)
 {
 	int n = snprintf(buf, TITLE_SIZE, "%s",
 			 "----- tcpdump output --------------------------------------------------");
 
-	fill_dashes(buf, n, cols);
+	return fill_dashes(buf, n, n, cols);
 }
 
 bool layout_fits(int cols, int lines)
@@ -134,11 +137,9 @@ int visible_text(std::string_view in, int cols, char *out, size_t size)
 	return used;
 }
 
-/* A title bar in standout: the text, then "-" to the edge at any width. */
-static void draw_bar(int row, const char *text)
+/* A title bar in standout: the text of n columns, then "-" to the edge at any width. */
+static void draw_bar(int row, const char *text, int n)
 {
-	int n = static_cast<int>(strlen(text));
-
 	wstandout(st.upper_win);
 	mvwaddstr(st.upper_win, row, 0, text);
 	if (n < COLS)
@@ -157,16 +158,14 @@ static void draw_template(const char *ifname)
 {
 	char line[TITLE_SIZE];
 
-	title_line(line, ifname, COLS);
-	draw_bar(0, line);
+	draw_bar(0, line, title_line(line, ifname, COLS));
 	snprintf(line, sizeof line, "%-59s%-20s", "addr:",
 		 st.if_flags & IF_POINTOPOINT ? "dst:" : "brc:");
 	mvwaddstr(st.upper_win, 1, 0, line);
 	snprintf(line, sizeof line, "%-79s", "chg:");
 	mvwaddstr(st.upper_win, 2, 0, line);
 	draw_figure_labels();
-	capture_title(line, COLS);
-	draw_bar(9, line);
+	draw_bar(9, line, capture_title(line, COLS));
 }
 
 /*
@@ -253,9 +252,9 @@ bool screen_shown()
 }
 
 /*
- * The terminal changed its size: lay everything out again.  The figures
- * come back at the next sample, which is made due at once; the capture
- * pane starts empty.  Below the minimum, one line says so instead.
+ * The terminal changed its size: lay everything out again, with the
+ * figures last shown; the next sample stays on its grid.  The capture pane
+ * starts empty.  Below the minimum, one line says so instead.
  */
 void screen_resize(const char *ifname)
 {
@@ -282,8 +281,7 @@ void screen_resize(const char *ifname)
 		cleanup_exit(1);
 	}
 	draw_template(ifname);
-	forget_fields();
-	st.last_update = timeval{};
+	redraw_fields();
 	wnoutrefresh(st.upper_win);
 	wmove(st.lower_win, 0, 0);
 	wnoutrefresh(st.lower_win);

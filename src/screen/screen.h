@@ -15,9 +15,10 @@ void handle_key();
 void command_menu();
 void draw_figure_labels();
 
-/* Pure helpers: the title bars, filled with "-" to the width (at most TITLE_SIZE - 1). */
-bool title_line(char *buf, const char *ifname, int cols);
-void capture_title(char *buf, int cols);
+/* Pure helpers: the title bars, filled with "-" to the width in columns
+ * (at most TITLE_SIZE - 1 bytes); the columns they take. */
+int title_line(char *buf, const char *ifname, int cols);
+int capture_title(char *buf, int cols);
 bool layout_fits(int cols, int lines);
 void size_notice(char *buf, size_t size, int cols, int lines);
 

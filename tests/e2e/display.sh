@@ -51,7 +51,7 @@ kill "$RPID"; wait_exit
 start 80x24 -i vt0 -e icmp
 wait_for 'alpha\.test'
 ip netns exec "$NSB" ping -q -c 150 -i 0.002 10.77.0.1 > /dev/null 2>&1
-within 3 test "$(row 4 12 24 | tr -d ' ')" -ge 150
+within 3 figure_is 4 12 24 -ge 150
 ip -n "$NS" link del vt0
 make_vt0
 ip netns exec "$NSB" ping -q -c 3 -i 0.2 10.77.0.1 > /dev/null 2>&1

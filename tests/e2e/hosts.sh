@@ -30,7 +30,7 @@ make_vt0
 check "made again: the pane says tcpdump started again" wait_for '\[tcpdump started again on vt0\]' 3
 check "... and capture lines come back" pane_follows
 check "... and the figures: packets in counts from the new interface" \
-	within 3 test "$(row 4 12 24 | tr -d ' ')" -lt 20
+	within 3 figure_is 4 12 24 -lt 20
 
 # Renamed away and back.
 ip -n "$NS" link set vt0 down
@@ -84,6 +84,6 @@ t1=$(date +%s%N)
 check "among 1000 interfaces: address and figures within 2 s ($(( (t1 - t0) / 1000000 )) ms)" \
 	test $(( (t1 - t0) / 1000000 )) -lt 2000
 ip netns exec "$NSB" ping -q -c 3 -i 0.2 10.77.0.1 > /dev/null 2>&1
-check "... and counting" within 3 test "$(row 4 12 24 | tr -d ' ')" -ge 3
+check "... and counting" within 3 figure_is 4 12 24 -ge 3
 kill "$RPID"; wait_exit
 finish

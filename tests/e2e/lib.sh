@@ -159,6 +159,14 @@ row() {
 	printf '%s' "$line"
 }
 
+# figure_is ROW COL LEN OP VALUE: the figure there, read afresh at each call
+# (within polls it), compares with test's OP; an empty field never does
+figure_is() {
+	local v
+	v=$(row "$1" "$2" "$3" | tr -d ' ')
+	[ -n "$v" ] && [ "$v" "$4" "$5" ]
+}
+
 # within SECONDS COMMAND...: until COMMAND succeeds, polled every 0.05 s
 within() {
 	local i n=$(awk "BEGIN { print int($1 * 20) }")

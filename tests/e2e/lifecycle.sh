@@ -96,12 +96,14 @@ within 5 capture_up
 cap=$(child_of "$RPID")
 ls -l "/proc/$cap/fd" > "$T/capfds"
 mine=$(for f in /proc/$RPID/fd/*; do readlink "$f"; done | sort -u)
-theirs=$(for f in /proc/$cap/fd/*; do [ "${f##*/}" -gt 1 ] && readlink "$f"; done | sort -u)
+theirs=$(for f in /proc/$cap/fd/*; do [ "${f##*/}" -gt 2 ] && readlink "$f"; done | sort -u)
 check "tcpdump inherits neither the starter's descriptors 10 and 251" \
 	test ! -e "/proc/$cap/fd/10" -a ! -e "/proc/$cap/fd/251"
 check "... nor any of ravlet's beyond its input and output" \
 	test -z "$(comm -12 <(echo "$mine") <(echo "$theirs"))"
 check "... its output is the pipe" bash -c '[[ "$(readlink /proc/$0/fd/1)" == pipe:* ]]' "$cap"
+check "... its standard error /dev/null, so nothing it opens takes that place" \
+	test "$(readlink "/proc/$cap/fd/2")" = /dev/null
 kill "$RPID"; wait_exit
 WRAP=()
 

@@ -17,7 +17,8 @@ check "address at column 6, host name from /etc/hosts at column 22" \
 	test "$(row 1 0 32)" = "addr: 10.77.0.1       alpha.test"
 check "brc: at column 59, the broadcast address at column 64" \
 	test "$(row 1 59)" = "brc: 10.77.0.255"
-check "the change line" bash -c '[[ "$0" =~ ^chg:\ ([A-Z][a-z]{2}\ .{20}\ \(-?[0-9]+:-?[0-9]+:-?[0-9]+\)|last\ administrative\ change\ time\ unsupported\ by\ driver) ]]' "$(row 2)"
+changed_row() { bash -c '[[ "$0" =~ ^chg:\ ([A-Z][a-z]{2}\ .{20}\ \(-?[0-9]+:-?[0-9]+:-?[0-9]+\)|last\ administrative\ change\ time\ unsupported\ by\ driver) ]]' "$(row 2)"; }
+check "the change line, with the first figures" within 2 changed_row
 check "counter labels" test "$(row 3 0 12)" = "  bytes in: "
 check "hour and minute placeholders wait for their windows" \
 	test "$(row 5 0 43)" = " inbytes/h: -                  inbytes/m: -"
@@ -62,8 +63,8 @@ kill "$RPID"; wait_exit
 start 80x24 -i nosuch0
 wait_for 'ravlet \(1\.4\)'
 sleep 1.5
-check "an unknown interface: the template only" \
-	test "$(row 1)" = "addr:$(printf '%54s')brc:"
+check "an unknown interface: a dash for its address, the template" \
+	test "$(row 1)" = "addr: -$(printf '%52s')brc:"
 check "... and the placeholders" test "$(row 5 70 3)" = "-"
 kill "$RPID"; wait_exit
 check "... and it still ends on a signal" test "$STATUS" = 15
@@ -102,9 +103,14 @@ kill "$RPID"; wait_exit
 # The address goes, another comes, the interface goes: figures stay, nothing ends.
 start 80x24 -i vt0
 wait_for 'alpha\.test'
+within 2 figure_is 4 12 24 -ge 0
+in0=$(row 4 12 24 | tr -d ' ')
 ip -n "$NS" addr del 10.77.0.1/24 dev vt0
-sleep 2
-check "address removed: the window keeps its last figures" test "$(row 1 0 32)" = "addr: 10.77.0.1       alpha.test"
+v6() { [[ "$(row 1)" =~ ^addr:\ fe80::[0-9a-f:]+\ +brc:$ ]]; }
+check "address removed: its link-local IPv6 address at once, no host name, no broadcast" \
+	within 0.5 v6
+ip netns exec "$NSB" ping -q -c 2 -i 0.2 -W 0.3 10.77.0.1 > /dev/null 2>&1 # its ARP requests still arrive
+check "... and the counters go on" within 3 figure_is 4 12 24 -gt "$in0"
 ip -n "$NS" addr add 10.77.0.5/24 brd 10.77.0.255 dev vt0
 check "a new address: shown with its host name" wait_for 'addr: 10\.77\.0\.5 +delta\.test'
 ip -n "$NS" link del vt0

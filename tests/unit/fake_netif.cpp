@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include "fake_netif.h"
 
@@ -15,6 +16,7 @@ const char *const pf_capture_programs[] = {"/nonexistent/tcpdump", nullptr};
 void fake_reset()
 {
 	fake = fake_kernel{};
+	fake.watch_fd = -1;
 }
 
 void fake_entry(const char *name, int family, int salen, const char *addr)
@@ -26,8 +28,10 @@ void fake_entry(const char *name, int family, int salen, const char *addr)
 	strncpy(reinterpret_cast<char *>(e), name, 15);
 	e[16] = salen;
 	e[17] = family;
-	if (addr)
+	if (addr && family == 2)
 		inet_pton(AF_INET, addr, e + 20);
+	else if (addr && family == AF_INET6)
+		inet_pton(AF_INET6, addr, e + 24);
 	fake.conf_len += size;
 }
 
@@ -70,11 +74,19 @@ int pf_flags(int, char *, unsigned *flags)
 
 int pf_dstaddr(int, char *, in_addr *addr)
 {
+	if (fake.addr_errno) {
+		errno = fake.addr_errno;
+		return -1;
+	}
 	return answer(&fake.dst, addr, sizeof *addr);
 }
 
 int pf_brdaddr(int, char *, in_addr *addr)
 {
+	if (fake.addr_errno) {
+		errno = fake.addr_errno;
+		return -1;
+	}
 	return answer(&fake.brd, addr, sizeof *addr);
 }
 
@@ -94,9 +106,24 @@ int pf_row(int row, if_row *out)
 	return 0;
 }
 
-void pf_time(timeval *now)
+int64_t pf_mono_ns()
 {
-	*now = fake.now;
+	return fake.mono;
+}
+
+time_t pf_wall()
+{
+	return fake.wall;
+}
+
+int pf_watch()
+{
+	return fake.watch_fd;
+}
+
+int pf_notice(int, int, const char *)
+{
+	return fake.notice;
 }
 
 int pf_die_with_parent(pid_t)
@@ -104,11 +131,21 @@ int pf_die_with_parent(pid_t)
 	return 0;
 }
 
-int pf_hostname(in_addr, char *buf, size_t size, int)
+/* A real child and pipe, as the main loop would wait for them. */
+pid_t pf_lookup(in_addr, int *fd)
 {
+	int p[2];
+
 	fake.lookups++;
-	if (!fake.hostname)
+	if (pipe(p) < 0)
 		return -1;
-	snprintf(buf, size, "%s", fake.hostname);
-	return 0;
+	pid_t pid = fork();
+	if (pid == 0) {
+		if (fake.hostname)
+			(void)!write(p[1], fake.hostname, strlen(fake.hostname));
+		_exit(fake.hostname ? 0 : 1);
+	}
+	close(p[1]);
+	*fd = p[0];
+	return pid;
 }

@@ -11,13 +11,17 @@ struct fake_kernel {
 	if_row rows[FAKE_ROWS + 1];	/* by index; an empty name is a missing row */
 	unsigned flags;
 	int request_errno;		/* non-zero: flag and address requests fail */
+	int addr_errno;			/* non-zero: the peer and broadcast requests fail */
 	in_addr dst, brd;
 	const char *hostname;		/* null: the look-up finds nothing */
 	int lookups;
-	timeval now;
+	int64_t mono;			/* ns */
+	time_t wall;
+	int watch_fd;			/* what pf_watch hands out */
+	int notice;			/* what pf_notice says */
 };
 extern fake_kernel fake;
 
 void fake_reset();
-/* Appends an entry; addr is dotted IPv4 for family 2, else ignored. */
+/* Appends an entry; addr is dotted IPv4 for family 2, IPv6 text for AF_INET6. */
 void fake_entry(const char *name, int family, int salen, const char *addr = nullptr);

@@ -28,6 +28,9 @@ TEST(Filter, ShortensTimeStampHostAndChecksumRemarks)
 	EXPECT_EQ(shown("12:00:00.000001 alpha > alpha\n", "alpha"), "12:00:00  > alpha");
 	/* a name at the very end of the line */
 	EXPECT_EQ(shown("12:00:00.000001 > alpha\n", "alpha"), "12:00:00 > ");
+	/* only where it stands whole: web10 and my-web1 are other hosts */
+	EXPECT_EQ(shown("12:00:00.000001 IP web10 > web1.22\n", "web1"), "12:00:00 IP web10 > .22");
+	EXPECT_EQ(shown("12:00:00.000001 IP my-web1 > x\n", "web1"), "12:00:00 IP my-web1 > x");
 	EXPECT_EQ(shown("12:00:00.000001 x [tcp sum ok] y [tcp sum ok] z [udp sum ok]\n"),
 		  "12:00:00 x y [tcp sum ok] z");
 	EXPECT_EQ(shown("12:00:00.000001 [udp sum ok] [tcp sum ok]\n"), "12:00:00");
@@ -155,6 +158,14 @@ TEST(Layout, WidthsAndTheMinimum)
 		std::string cut = shown("12:00:00.000000 " + std::string(2000, 'y'), "", cols);
 		EXPECT_EQ(cut.size(), std::min<size_t>(cols - 1, LINE_SIZE - 1 - 7)) << cols;
 	}
+	/* a name of other bytes: its visible form, and the bar filled by columns */
+	EXPECT_EQ(title_line(title, "v\xc3\xa9t\x01", 80), 80);
+	EXPECT_EQ(std::string(title).substr(0, 45), "----- ravlet (1.4) ---------------- v??t^A --");
+	ASSERT_NE(setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+	EXPECT_EQ(title_line(title, "v\xc3\xa9t\x01", 80), 80);
+	setlocale(LC_CTYPE, "C");
+	EXPECT_EQ(std::string(title).substr(0, 45), "----- ravlet (1.4) ---------------- v\xc3\xa9t^A --");
+	EXPECT_EQ(strlen(title), 81u);	/* one column of two bytes */
 	EXPECT_TRUE(layout_fits(80, 24));
 	EXPECT_FALSE(layout_fits(79, 24));
 	EXPECT_FALSE(layout_fits(80, 23));

@@ -52,22 +52,44 @@ TEST(FormatSince, LocalTimeAndDaysHoursMinutes)
 	EXPECT_EQ(since(1700000000, -90061), "Tue Nov 14 22:13:20 2023 (-1:-1:-1)");
 }
 
-timeval at(time_t s, suseconds_t us)
+constexpr int64_t S = 1000000000;
+
+/* Whatever wakes the loop, samples stay one second apart on the grid. */
+TEST(Grid, SamplesOnWholeSecondsWhateverWakesTheLoop)
 {
-	return timeval{s, us};
+	int64_t next = 10 * S + S / 2, when = 0;
+
+	EXPECT_FALSE(sample_due(10 * S + S / 2 - 1, &next, &when));
+	/* woken late by a capture line: the sample still counts from the grid */
+	ASSERT_TRUE(sample_due(10 * S + S / 2 + 300000000, &next, &when));
+	EXPECT_EQ(when, 10 * S + S / 2);
+	EXPECT_EQ(next, 11 * S + S / 2);
+	/* wake-ups every 0.98 s never push it: one sample per grid second */
+	int samples = 0;
+	for (int64_t t = 11 * S; t < 21 * S; t += 980000000)
+		samples += sample_due(t, &next, &when);
+	EXPECT_EQ(samples, 10);
+	EXPECT_EQ(next, 21 * S + S / 2);
+	/* held up for seconds (the menu): the grid starts again from now */
+	ASSERT_TRUE(sample_due(40 * S + 7, &next, &when));
+	EXPECT_EQ(when, 40 * S + 7);
+	EXPECT_EQ(next, 41 * S + 7);
 }
 
-TEST(OnceASecond, AFullSecondOrAClockThatWentBack)
+TEST(Fit, FiguresKeepToTheirFieldInTheByteUnits)
 {
-	timeval last = at(10, 900000);
-	EXPECT_FALSE(second_passed(last, at(10, 950000)));
-	EXPECT_FALSE(second_passed(last, at(11, 200000)));
-	EXPECT_TRUE(second_passed(last, at(11, 950000)));
-	EXPECT_TRUE(second_passed(last, at(11, 900000)));
-	EXPECT_TRUE(second_passed(last, at(12, 0)));
-	EXPECT_TRUE(second_passed(last, at(9, 0)));
-	/* never sampled: the first call works at once */
-	EXPECT_TRUE(second_passed(at(0, 0), at(1700000000, 0)));
+	char buf[COUNT_TEXT_SIZE];
+
+	fit_count(buf, sizeof buf, 999999999, 9);
+	EXPECT_STREQ(buf, "999999999");
+	fit_count(buf, sizeof buf, 12500000000ull, 9);	/* 100 GbE at line rate */
+	EXPECT_STREQ(buf, "12207031k");
+	fit_count(buf, sizeof buf, 18446744073709551615ull, 9);
+	EXPECT_STREQ(buf, "99999999G");
+	fit_count(buf, sizeof buf, 18446744073709551615ull, 16);
+	EXPECT_STREQ(buf, "18014398509481M");
+	fit_count(buf, sizeof buf, 18446744073709551615ull, 24);
+	EXPECT_STREQ(buf, "18446744073709551615");
 }
 
 }

@@ -53,6 +53,8 @@ TEST(FindIfreq, SkipsOtherFamiliesAndComparesWholeNames)
 	EXPECT_EQ(find_ifreq(buf, 36 + 72 + 44 + 20, "em0"), nullptr);
 }
 
+constexpr int64_t S = 1000000000;
+
 /* Curses on /dev/null: windows whose text the tests read back. */
 class Sampler : public ::testing::Test {
 protected:
@@ -65,12 +67,16 @@ protected:
 		st = state{};
 		st.if_sock = -1;
 		st.capture = -1;
+		st.watch_fd = -1;
+		st.lookup_fd = -1;
 		st.host_pattern = "";
 		out = fopen("/dev/null", "w");
 		in = fopen("/dev/null", "r");
 		scr = newterm("vt100", out, in);
 		ASSERT_NE(scr, nullptr);
 		st.upper_win = newwin(10, 80, 0, 0);
+		st.lower_win = newwin(14, 80, 10, 0);
+		st.curses_active = 1;
 		forget_fields();
 
 		fake.ifcount = 4;
@@ -83,11 +89,14 @@ protected:
 		inet_pton(AF_INET, "10.77.0.255", &fake.brd);
 		inet_pton(AF_INET, "10.78.0.2", &fake.dst);
 		fake.hostname = "alpha.test";
-		fake.now = {1000, 500000};
+		fake.mono = 1000 * S + S / 2;
+		fake.wall = 1000;
 	}
 	void TearDown() override
 	{
+		lookup_cancel();
 		delwin(st.upper_win);
+		delwin(st.lower_win);
 		endwin();
 		delscreen(scr);
 		fclose(out);
@@ -104,9 +113,27 @@ protected:
 		r.opackets = packets / 2;
 		r.lastchange = 900;
 	}
+	/* the look-up child answers, as the main loop would see it */
+	static void answer()
+	{
+		while (st.lookup_pid > 0) {
+			fd_set readable;
+			FD_ZERO(&readable);
+			FD_SET(st.lookup_fd, &readable);
+			select(st.lookup_fd + 1, &readable, nullptr, nullptr, nullptr);
+			lookup_read();
+		}
+	}
+	static void start(const char *ifname = "vt0")
+	{
+		if_init(ifname);
+		answer();
+		if_update(ifname);
+	}
 	static void advance(int seconds, const char *ifname = "vt0")
 	{
-		fake.now.tv_sec += seconds;
+		fake.mono += seconds * S;
+		fake.wall += seconds;
 		if_update(ifname);
 	}
 	std::string text(int row, int col, int len)
@@ -115,21 +142,24 @@ protected:
 		mvwinnstr(st.upper_win, row, col, buf, len);
 		return buf;
 	}
+	void ipv4(const char *addr)
+	{
+		inet_pton(AF_INET, addr, fake.conf + fake.conf_len - 12);
+	}
 };
 
-TEST_F(Sampler, FirstSampleOneSecondAfterTheLookup)
+TEST_F(Sampler, AddressAtOnceFiguresOneSecondAfterTheLookup)
 {
-	if_init("vt0");
+	start();
 	EXPECT_EQ(st.mib_row, 3);
-	if_update("vt0");
-	EXPECT_EQ(text(1, 6, 15), std::string(15, ' '));	/* same second: nothing */
+	EXPECT_EQ(text(1, 6, 16), "10.77.0.1       ");
+	EXPECT_EQ(text(1, 22, 12), "alpha.test  ");
+	EXPECT_EQ(text(1, 59, 20), "brc: 10.77.0.255    ");
+	EXPECT_EQ(text(3, 12, 1), " ");	/* no figures in the same second */
 
 	fake.rows[3].ibytes += 2048;
 	fake.rows[3].ipackets += 5;
 	advance(1);
-	EXPECT_EQ(text(1, 6, 16), "10.77.0.1       ");
-	EXPECT_EQ(text(1, 22, 12), "alpha.test  ");
-	EXPECT_EQ(text(1, 64, 15), "10.77.0.255    ");
 	EXPECT_EQ(text(3, 12, 24), "7048 (6k)               ");
 	EXPECT_EQ(text(3, 53, 6), "2500 (");
 	EXPECT_EQ(text(4, 12, 3), "55 ");
@@ -139,37 +169,51 @@ TEST_F(Sampler, FirstSampleOneSecondAfterTheLookup)
 	EXPECT_EQ(fake.lookups, 1);
 }
 
-TEST_F(Sampler, MinuteAndHourWindowsAfterMoreThanTheirLength)
+TEST_F(Sampler, MinuteAndHourWindowsOnTheMonotonicClock)
 {
-	if_init("vt0");
+	start();
 	fake.rows[3].ibytes += 100;
 	advance(60);
-	EXPECT_EQ(text(5, 42, 1), " ");	/* still the template's, not drawn here */
+	EXPECT_EQ(text(5, 42, 2), "- ");	/* still the template's */
+	/* the wall clock steps back ten minutes: no window moves */
+	fake.wall -= 600;
 	fake.rows[3].ibytes += 10;
 	advance(1);
 	EXPECT_EQ(text(5, 42, 16), "110             ");
-	EXPECT_EQ(text(5, 12, 1), " ");
+	EXPECT_EQ(text(5, 12, 2), "- ");
+	/* and forward two hours: still no hour window */
+	fake.wall += 7200;
 	fake.rows[3].ibytes += 1;
 	advance(3600 - 61);
-	EXPECT_EQ(text(5, 12, 1), " ");
+	EXPECT_EQ(text(5, 12, 2), "- ");
 	advance(1);
 	EXPECT_EQ(text(5, 12, 16), "111             ");
+	/* the change row: no phantom previous change, the age by the monotonic clock */
+	EXPECT_EQ(text(2, 44, 1), " ");
+	EXPECT_NE(text(2, 5, 40).find("(0:1:1)"), std::string::npos) << text(2, 5, 40);
 }
 
-TEST_F(Sampler, FallingCounterShowsTheUnsignedDifference)
+TEST_F(Sampler, AFallingCounterStartsTheFiguresAgain)
 {
-	if_init("vt0");
-	fake.rows[3].ibytes = 4000;
+	start();
+	fake.rows[3].ibytes += 70;
+	advance(61);
+	EXPECT_EQ(text(5, 42, 3), "70 ");
+	fake.rows[3].ibytes = 4000;	/* re-created at the same index, or a driver reset */
 	advance(1);
-	EXPECT_EQ(text(5, 70, 10), "1844674407");	/* 2^64 - 1000, runs on to the right */
-	EXPECT_EQ(text(3, 12, 24), "4000 (3k)               ");
+	EXPECT_EQ(text(5, 42, 3), "-  ");	/* the template again */
+	EXPECT_EQ(text(5, 70, 3), "-  ");
+	fake.rows[3].ibytes += 12500000000ull;
+	advance(1);
+	EXPECT_EQ(text(5, 70, 10), "12207031k ");	/* a 100 GbE second stays in its field */
+	EXPECT_EQ(text(6, 58, 14), "outbytes/s: 0 ");
 }
 
 TEST_F(Sampler, ChangeTimeAndThePreviousOne)
 {
 	setenv("TZ", "UTC", 1);
 	tzset();
-	if_init("vt0");
+	start();
 	advance(1);
 	EXPECT_EQ(text(2, 5, 33), "Thu Jan  1 00:15:00 1970 (0:0:1) ");
 	EXPECT_EQ(text(2, 44, 1), " ");
@@ -185,79 +229,157 @@ TEST_F(Sampler, ChangeTimeAndThePreviousOne)
 	EXPECT_EQ(text(2, 5, 53), "last administrative change time unsupported by driver");
 }
 
-TEST_F(Sampler, HostNameLookedUpOnlyWhenTheAddressChanges)
+TEST_F(Sampler, HostNameLookedUpWhenTheAddressChangesAndAgainWhileUnknown)
 {
 	fake.hostname = nullptr;
-	if_init("vt0");
-	advance(1);
-	advance(1);
+	start();
 	EXPECT_EQ(text(1, 22, 17), "unknown hostname ");
+	advance(1);
 	EXPECT_EQ(fake.lookups, 1);
 
 	fake.hostname = "gamma.test";
-	advance(1);
+	advance(30);
 	EXPECT_EQ(fake.lookups, 1);
-	inet_pton(AF_INET, "10.77.0.9", fake.conf + fake.conf_len - 12);
-	advance(1);
+	advance(30);	/* a minute after: asked again */
 	EXPECT_EQ(fake.lookups, 2);
-	EXPECT_EQ(text(1, 6, 16), "10.77.0.9       ");
+	answer();
+	advance(1);
 	EXPECT_EQ(text(1, 22, 11), "gamma.test ");
-	EXPECT_STREQ(st.host_pattern, "gamma.test");
+
+	/* a new address: the field waits blank for its name, the figures go on */
+	fake.hostname = "delta.test";
+	ipv4("10.77.0.9");
+	advance(1);
+	EXPECT_EQ(fake.lookups, 3);
+	EXPECT_EQ(text(1, 6, 16), "10.77.0.9       ");
+	EXPECT_EQ(text(1, 22, 11), "           ");
+	EXPECT_STREQ(st.host_pattern, "");
+	answer();
+	advance(1);
+	EXPECT_EQ(text(1, 22, 11), "delta.test ");
+	EXPECT_STREQ(st.host_pattern, "delta.test");
+}
+
+TEST_F(Sampler, ASilentResolverIsGivenUpAfterTenSeconds)
+{
+	start();
+	/* a look-up that hangs: the child stopped */
+	ipv4("10.77.0.9");
+	advance(1);
+	ASSERT_GT(st.lookup_pid, 0);
+	pid_t child = st.lookup_pid;
+	kill(child, SIGSTOP);
+	advance(9);
+	EXPECT_EQ(st.lookup_pid, child);
+	advance(1);
+	EXPECT_EQ(st.lookup_pid, 0);
+	EXPECT_EQ(text(1, 22, 17), "unknown hostname ");
+	EXPECT_EQ(kill(child, 0), -1);	/* killed and reaped */
 }
 
 /* Figures written only when they change must still never be overwritten by a neighbour. */
 TEST_F(Sampler, ANameThatGrowsLaterLeavesTheLabelAlone)
 {
-	if_init("vt0");
-	advance(1);
+	start();
 	std::string name = "a." + std::string(100, 'n') + "\b\b.example";
 	fake.hostname = name.c_str();
-	inet_pton(AF_INET, "10.77.0.9", fake.conf + fake.conf_len - 12);
+	ipv4("10.77.0.9");
+	advance(1);
+	answer();
 	advance(1);
 	EXPECT_EQ(text(1, 22, 37), name.substr(0, 37));
 	EXPECT_EQ(text(1, 59, 16), "brc: 10.77.0.255");
 	fake.hostname = "\bx";
-	inet_pton(AF_INET, "10.77.0.8", fake.conf + fake.conf_len - 12);
+	ipv4("10.77.0.8");
+	advance(1);
+	answer();
 	advance(1);
 	EXPECT_EQ(text(1, 22, 37), "^Hx" + std::string(34, ' '));
-	advance(1);
 	EXPECT_EQ(text(1, 59, 16), "brc: 10.77.0.255");
 }
 
-TEST_F(Sampler, LoopbackAndPointToPoint)
+TEST_F(Sampler, TheLabelFollowsTheFlagsAndThePeer)
 {
 	fake.flags = IFF_UP | IFF_LOOPBACK;
-	if_init("vt0");
-	advance(1);
-	EXPECT_EQ(text(1, 64, 1), " ");
+	start();
+	EXPECT_EQ(text(1, 59, 20), "brc:                ");
 
 	fake.flags = IFF_UP | IFF_POINTOPOINT;
 	advance(1);
-	EXPECT_EQ(text(1, 64, 15), "10.78.0.2      ");
+	EXPECT_EQ(text(1, 59, 20), "dst: 10.78.0.2      ");
+	/* a tun without a peer: no address of its own after "dst:" */
+	inet_pton(AF_INET, "10.77.0.1", &fake.dst);
+	advance(1);
+	EXPECT_EQ(text(1, 59, 20), std::string(20, ' '));
+	/* neither flag (a WireGuard link), or an address the kernel refuses to give */
+	fake.flags = IFF_UP;
+	advance(1);
+	EXPECT_EQ(text(1, 59, 20), std::string(20, ' '));
+	fake.flags = IFF_UP | IFF_BROADCAST;
+	fake.addr_errno = EINVAL;
+	advance(1);
+	EXPECT_EQ(text(1, 59, 20), "brc:                ");
 }
 
-TEST_F(Sampler, InterfaceThatVanishesAndComesBack)
+TEST_F(Sampler, WithoutIPv4TheCountersStillAndAnIPv6AddressOrADash)
 {
-	if_init("vt0");
+	fake.conf_len -= 32;	/* vt0's IPv4 entry */
+	fake_entry("vt0", AF_INET6, 28, "fe80::1");
+	fake_entry("vt0", AF_INET6, 28, "2001:db8::1");
+	start();
+	EXPECT_EQ(text(1, 6, 53), "fe80::1" + std::string(46, ' '));
+	EXPECT_EQ(fake.lookups, 0);	/* no name look-up for it */
 	fake.rows[3].ibytes += 7;
 	advance(1);
 	EXPECT_EQ(text(5, 70, 2), "7 ");
 
-	/* address gone: the window keeps its last figures */
-	int len = fake.conf_len;
-	fake.conf_len -= 32;
-	fake.rows[3].ibytes += 1000;
+	/* the IPv6 address goes too: a dash, and the counters go on */
+	fake.conf_len -= 2 * 44;
+	fake.rows[3].ibytes += 5;
 	advance(1);
-	EXPECT_EQ(text(1, 6, 10), "10.77.0.1 ");
+	EXPECT_EQ(text(1, 5, 3), " - ");
+	EXPECT_EQ(text(5, 70, 2), "5 ");
+}
+
+TEST_F(Sampler, ConfigurationOnlyWhenTheKernelSaysSo)
+{
+	int p[2];
+	ASSERT_EQ(pipe(p), 0);
+	fake.watch_fd = p[0];
+	start();
+	ipv4("10.77.0.9");
+	advance(1);
+	EXPECT_EQ(text(1, 6, 10), "10.77.0.1 ");	/* nothing announced: not asked */
+	fake.notice = 1;
+	if_notice("vt0");
+	if_update("vt0");
+	EXPECT_EQ(text(1, 6, 10), "10.77.0.9 ");	/* at once, off the grid */
+	close(p[0]);
+	close(p[1]);
+}
+
+TEST_F(Sampler, InterfaceThatVanishesAndComesBack)
+{
+	start();
+	fake.rows[3].ibytes += 7;
+	advance(1);
+	EXPECT_EQ(text(5, 70, 2), "7 ");
+
+	/* gone: a dash, and the window keeps its last figures */
+	int len = fake.conf_len;
+	fake.conf_len -= 36 + 32;
+	fake.rows[3] = if_row{};
+	advance(1);
+	EXPECT_EQ(text(1, 5, 3), " - ");
 	EXPECT_EQ(text(5, 70, 2), "7 ");
 
 	/* made again under a new index, with fresh counters */
 	fake.conf_len = len;
-	fake.rows[3] = if_row{};
 	fake.ifcount = 6;
 	set_row(6, "vt0", 10, 1);
 	advance(1);
-	EXPECT_EQ(st.mib_row, 6);	/* looked up by name in the same sample */
+	EXPECT_EQ(st.mib_row, 6);
+	EXPECT_EQ(text(1, 6, 10), "10.77.0.1 ");
 	fake.rows[6].ibytes += 3;
 	advance(1);
 	EXPECT_EQ(text(5, 70, 9), "3        ");
@@ -266,46 +388,49 @@ TEST_F(Sampler, InterfaceThatVanishesAndComesBack)
 
 TEST_F(Sampler, DeletedBetweenListAndRequestIsNoError)
 {
-	if_init("vt0");
+	start();
 	fake.rows[3].ibytes += 7;
 	advance(1);
 	fake.request_errno = ENODEV;
 	fake.rows[3].ibytes += 100;
 	advance(1);
-	EXPECT_EQ(text(5, 70, 2), "7 ");
 	fake.request_errno = EADDRNOTAVAIL;
 	advance(1);
-	EXPECT_EQ(text(5, 70, 2), "7 ");
 	fake.request_errno = 0;
 	advance(1);
-	EXPECT_EQ(text(5, 70, 4), "100 ");
+	EXPECT_EQ(text(5, 70, 4), "0   ");
+	EXPECT_EQ(text(3, 12, 4), "5107");
 }
 
 using SamplerDeathTest = Sampler;
 
 TEST_F(SamplerDeathTest, OtherRequestFailuresEndTheProcess)
 {
-	if_init("vt0");
+	start();
 	fake.request_errno = EIO;
 	EXPECT_EXIT(advance(1), ::testing::ExitedWithCode(1), "^FLAGS: Input/output error\n$");
 }
 
 TEST_F(Sampler, NotFoundLeavesTheTemplateAlone)
 {
-	if_init("nope0");
+	start("nope0");
 	EXPECT_EQ(st.cur_ifr, nullptr);
 	EXPECT_EQ(st.mib_row, 0);
 	advance(1, "nope0");
-	EXPECT_EQ(text(1, 6, 1), " ");
+	EXPECT_EQ(text(1, 5, 3), " - ");
+	EXPECT_EQ(text(3, 12, 1), " ");
+}
 
-	/* an entry lying beyond the first 2048 bytes of the list is not found */
-	fake_reset();
-	for (int i = 0; i < 64; i++)
-		fake_entry("pad", 2, 16, "192.0.2.1");
-	fake_entry("vt0", 2, 16, "10.77.0.1");
-	st.cur_ifr = nullptr;
-	if_init("vt0");
-	EXPECT_EQ(st.cur_ifr, nullptr);
+/* A resize repaints what was shown, without a sample off the grid. */
+TEST_F(Sampler, RedrawShowsTheFiguresLastShown)
+{
+	start();
+	fake.rows[3].ibytes += 7;
+	advance(1);
+	werase(st.upper_win);
+	redraw_fields();
+	EXPECT_EQ(text(1, 6, 10), "10.77.0.1 ");
+	EXPECT_EQ(text(5, 70, 2), "7 ");
 }
 
 }
