@@ -6,6 +6,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,24 +33,24 @@ static const char *capture_program()
 /*
  * The kernel's parent-death signal is forgotten when a program changes its
  * user, and Debian's tcpdump gives up root for its own user as soon as the
- * interface is open.  So a watcher, forked once, holds the reading end of a
- * pipe that only we write to and learns from it the pid of each capture
- * child: when the pipe ends, we are gone, and it kills the last one named.
- * Killed by a signal itself (our orderly exit sends SIGTERM), it does nothing.
+ * interface is open.  So a watcher holds one end of a socket pair and
+ * learns from it the pid of each capture child: when the other end closes,
+ * we are gone, and it kills the last one named.  Killed by a signal itself
+ * (our orderly exit sends SIGTERM), it does nothing.  A socket, not a pipe:
+ * a write to a watcher that has gone fails (MSG_NOSIGNAL) instead of
+ * raising SIGPIPE, and our end turns readable when it goes, so that the
+ * main loop notices and starts another.
  */
-static int watch_fd = -1;
-
 static void start_watcher()
 {
-	int fd[2];
+	int sv[2];
 
-	if (pipe(fd) < 0)
+	if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sv) < 0)
 		return;
-	fcntl(fd[1], F_SETFD, FD_CLOEXEC);
 	pid_t pid = fork();
 	if (pid < 0) {
-		close(fd[0]);
-		close(fd[1]);
+		close(sv[0]);
+		close(sv[1]);
 		return;
 	}
 	if (pid == 0) {
@@ -58,28 +59,47 @@ static void start_watcher()
 		signal(SIGHUP, SIG_IGN);
 		signal(SIGINT, SIG_IGN);
 		signal(SIGQUIT, SIG_IGN);
-		for (int i = 0; i < fd[0]; i++)
+		pf_set_name(st.argv, "ravlet-watcher");
+		for (int i = 0; i < sv[1]; i++)
 			close(i);
-		closefrom(fd[0] + 1);
+		closefrom(sv[1] + 1);
 		pid_t target = 0, p;
 		ssize_t n;
-		while ((n = read(fd[0], &p, sizeof p)) == sizeof p || (n < 0 && errno == EINTR))
+		while ((n = read(sv[1], &p, sizeof p)) == sizeof p || (n < 0 && errno == EINTR))
 			if (n > 0)
 				target = p;
 		if (target > 0)
 			kill(target, SIGKILL);
 		_exit(0);
 	}
-	close(fd[0]);
-	watch_fd = fd[1];
+	close(sv[1]);
+	fcntl(sv[0], F_SETFL, O_NONBLOCK);
+	st.watcher_fd = sv[0];
 	st.watcher_pid = pid;
+	if (st.child_pid > 0)
+		watch_child(st.child_pid);
 }
 
 /* The capture child the watcher must kill if we die; 0 once it is reaped. */
 void watch_child(pid_t pid)
 {
-	if (watch_fd >= 0)
-		(void)!write(watch_fd, &pid, sizeof pid);
+	if (st.watcher_fd >= 0)
+		(void)!send(st.watcher_fd, &pid, sizeof pid, MSG_NOSIGNAL);
+}
+
+/* Our end of the watcher's socket is readable: it never writes, so it has gone. */
+void watcher_gone()
+{
+	char c;
+
+	if (recv(st.watcher_fd, &c, 1, MSG_DONTWAIT) < 0 && (errno == EAGAIN || errno == EINTR))
+		return;
+	close(st.watcher_fd);
+	st.watcher_fd = -1;
+	while (waitpid(st.watcher_pid, nullptr, 0) < 0 && errno == EINTR)
+		;
+	st.watcher_pid = 0;
+	start_watcher();
 }
 
 /*
@@ -99,7 +119,7 @@ int mpopen(const char *ifname, const char *expr)
 	pid_t parent = getpid();
 	int fd[2];
 
-	if (watch_fd < 0)
+	if (st.watcher_fd < 0)
 		start_watcher();
 	if (pipe(fd) < 0)
 		return -1;

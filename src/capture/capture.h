@@ -7,6 +7,7 @@
 
 int mpopen(const char *ifname, const char *expr);
 void watch_child(pid_t pid);
+void watcher_gone();	/* its socket is readable: reap it, start another */
 void reap_capture(const char *ifname);
 void capture_follow(const char *ifname, const char *expr);
 int64_t capture_next_due();	/* the monotonic time a new start is due */

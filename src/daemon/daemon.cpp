@@ -10,6 +10,7 @@
  * names the file it holds.
  */
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -40,8 +41,9 @@ static int open_lock(const char *path, int flags)
 	struct stat sb;
 	int fd = open(path, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0644);
 
+	/* a symbolic link: ELOOP on Linux, EMLINK on FreeBSD */
 	if (fd < 0)
-		return errno == ELOOP ? -2 : -1;
+		return errno == ELOOP || errno == EMLINK ? -2 : -1;
 	if (fstat(fd, &sb) < 0 || !S_ISREG(sb.st_mode)) {
 		close(fd);
 		return -2;
@@ -119,9 +121,32 @@ void check_lockfile(const char *path)
 	close(fd);
 }
 
+/*
+ * A relative device is relative to where the starter stands, not to "/"
+ * where the detached process goes: made absolute first, or refused while
+ * the starter can still hear why.
+ */
+static void absolute_tty()
+{
+	static char path[PATH_MAX];
+	char cwd[PATH_MAX];
+
+	if (st.tty_path[0] == '/')
+		return;
+	if (!getcwd(cwd, sizeof cwd))
+		fail("ERROR, cannot open redirected device");
+	int n = snprintf(path, sizeof path, "%s/%s", cwd, st.tty_path);
+	if (n < 0 || static_cast<size_t>(n) >= sizeof path) {
+		errno = ENAMETOOLONG;
+		fail("ERROR, cannot open redirected device");
+	}
+	st.tty_path = path;
+}
+
 /* Returns in the detached child, with 0, 1 and 2 on the device and TERM set. */
 void daemonize()
 {
+	absolute_tty();
 	pid_t pid = fork();
 
 	if (pid < 0)
@@ -145,6 +170,8 @@ void daemonize()
 		fail("ERROR, dup2 stderr");
 	if (fd > 2 && close(fd) < 0)
 		fail("ERROR, close in daemonize");
+	/* whatever else the starter left open (a pipe it reads until we end) is not ours */
+	closefrom(3);
 	if (ioctl(0, TIOCSCTTY, 0) < 0)
 		fail("ERROR, cannot setup tty as controlling terminal");
 

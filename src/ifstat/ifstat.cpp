@@ -60,10 +60,12 @@ enum field { F_ADDR, F_OTHER, F_CHANGE, F_BYTES_IN, F_BYTES_OUT, F_PKTS_IN, F_PK
 	     F_WINDOWS, NFIELDS = F_WINDOWS + 3 * NCOUNTERS };
 
 static struct {
-	char text[4 * FIELD_SIZE];
 	int cols;	/* -1: unknown, write it */
 	int row, col;
+	uint64_t value;	/* what the text says, for a figure */
 } shown[NFIELDS];
+/* apart: an idle second compares values and never reads a text */
+static char shown_text[NFIELDS][4 * FIELD_SIZE];
 static bool upper_changed;
 
 void forget_fields()
@@ -83,20 +85,20 @@ void redraw_fields()
 {
 	for (auto &f : shown)
 		if (f.cols >= 0)
-			mvwaddstr(st.upper_win, f.row, f.col, f.text);
+			mvwaddstr(st.upper_win, f.row, f.col, shown_text[&f - shown]);
 }
 
 static void put_text(int f, int row, int col, const char *text, int cols)
 {
 	size_t n = strlen(text);
 
-	if (n < sizeof shown[f].text && shown[f].cols == cols && strcmp(shown[f].text, text) == 0)
+	if (n < sizeof shown_text[f] && shown[f].cols == cols && strcmp(shown_text[f], text) == 0)
 		return;
 	mvwaddstr(st.upper_win, row, col, text);
 	if (cols < shown[f].cols)
 		wprintw(st.upper_win, "%*s", shown[f].cols - cols, "");
-	if (n < sizeof shown[f].text) {
-		memcpy(shown[f].text, text, n + 1);
+	if (n < sizeof shown_text[f]) {
+		memcpy(shown_text[f], text, n + 1);
 		shown[f].cols = cols;
 	} else {
 		shown[f].cols = -1;
@@ -104,6 +106,16 @@ static void put_text(int f, int row, int col, const char *text, int cols)
 	shown[f].row = row;
 	shown[f].col = col;
 	upper_changed = true;
+}
+
+/*
+ * An idle second changes no figure: comparing the numbers spares it all
+ * the formatting, which on caches gone cold in a second of sleep costs
+ * more than the kernel's answer.
+ */
+static bool same_value(int f, uint64_t v)
+{
+	return shown[f].cols >= 0 && shown[f].value == v;
 }
 
 /* ASCII text padded to width with "%-*s" */
@@ -303,7 +315,7 @@ void if_init(const char *ifname)
 		cleanup_exit(1);
 	}
 	st.if_sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-	st.watch_fd = pf_watch();
+	st.notice_fd = pf_watch();
 	int64_t now = pf_mono_ns();
 	read_config(ifname, now);
 	/* the first figures one second after this; the address as soon as the screen is up */
@@ -313,7 +325,7 @@ void if_init(const char *ifname)
 
 void if_notice(const char *ifname)
 {
-	int r = pf_notice(st.watch_fd, st.mib_row, ifname);
+	int r = pf_notice(st.notice_fd, st.mib_row, ifname);
 
 	if (r < 0)
 		check_signal();
@@ -334,9 +346,11 @@ static void show_change(int64_t now)
 
 	if (t == 0) {
 		put_padded(F_CHANGE, 2, 5, 0, "last administrative change time unsupported by driver");
+		shown[F_CHANGE].value = UINT64_C(1) << 63;	/* no minute's */
 		return;
 	}
 	if (t != st.chg_time) {
+		shown[F_CHANGE].cols = -1;
 		st.chg_prev_time = st.chg_time;
 		st.chg_time = t;
 		st.chg_mono = now - (pf_wall() - t) * SECOND;
@@ -344,11 +358,16 @@ static void show_change(int64_t now)
 			     st.prev_elapsed);
 	}
 	int64_t elapsed = (now - st.chg_mono) / SECOND;
+	st.prev_elapsed = elapsed;
+	/* the text shows whole minutes: the same minute, the same text */
+	if (same_value(F_CHANGE, elapsed / 60 * 2 + (elapsed < 0)))
+		return;
+	shown[F_CHANGE].value = elapsed / 60 * 2 + (elapsed < 0);
 	format_since(text, sizeof text, t, elapsed);
 	/* "%-35s" at column 5, and the previous one with "%-35s" at column 44 */
 	snprintf(row, sizeof row, "%-39.39s%s", text, st.chg_prev_text);
 	put_padded(F_CHANGE, 2, 5, st.chg_prev_text[0] ? 74 : 35, row);
-	st.prev_elapsed = elapsed;
+	shown[F_CHANGE].value = elapsed / 60 * 2 + (elapsed < 0);
 }
 
 /* A counter in a field of width columns, never beyond it. */
@@ -356,8 +375,11 @@ static void put_count(int f, int row, int col, int width, uint64_t v)
 {
 	char text[COUNT_TEXT_SIZE];
 
+	if (same_value(f, v))
+		return;
 	fit_count(text, sizeof text, v, width);
 	put_padded(f, row, col, width, text);
+	shown[f].value = v;
 }
 
 static void put_bytes(int f, int row, int col, uint64_t v)
@@ -365,10 +387,13 @@ static void put_bytes(int f, int row, int col, uint64_t v)
 	constexpr int width = 24;
 	char text[COUNT_TEXT_SIZE];
 
+	if (same_value(f, v))
+		return;
 	format_count(text, sizeof text, v);
 	if (strlen(text) > width)
 		fit_count(text, sizeof text, v, width);
 	put_padded(f, row, col, width, text);
+	shown[f].value = v;
 }
 
 /* Rows 5..8 in counter order; each window shows the change since its mark. */
@@ -426,7 +451,7 @@ static void sample(const char *ifname, int64_t now)
 {
 	if_row r;
 
-	if (st.watch_fd < 0)
+	if (st.notice_fd < 0)
 		read_config(ifname, now);
 	if (!st.mib_row)
 		return;

@@ -72,7 +72,7 @@ void lookup_start(int64_t now)
 	st.lookup_retry = 0;
 	if (inet_pton(AF_INET, st.last_addr, &a) != 1)
 		return;
-	pid_t pid = pf_lookup(a, &fd);
+	pid_t pid = pf_lookup(a, &fd, st.argv);
 	if (pid < 0) {
 		lookup_failed(now, errno);
 		return;

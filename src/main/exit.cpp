@@ -35,7 +35,8 @@ static state initial_state()
 	s.if_sock = -1;
 	s.capture = -1;
 	s.lock_fd = -1;
-	s.watch_fd = -1;
+	s.notice_fd = -1;
+	s.watcher_fd = -1;
 	s.lookup_fd = -1;
 	s.host_pattern = "";
 	return s;
@@ -54,7 +55,19 @@ constexpr int CHILD_GRACE_MS = 2000;	/* SIGTERM, then this long, then SIGKILL */
 static volatile sig_atomic_t pending_signal;
 static volatile sig_atomic_t exiting;
 volatile sig_atomic_t resize_pending;
+volatile sig_atomic_t continued;
 static int wake_pipe[2] = {-1, -1};
+
+/* NSIG is 32 on FreeBSD, whose real-time signals run on to SIGRTMAX. */
+static int last_signal()
+{
+	int last = NSIG - 1;
+#ifdef SIGRTMAX
+	if (SIGRTMAX > last)
+		last = SIGRTMAX;
+#endif
+	return last;
+}
 
 static bool in_list(int sig, const int *list, size_t n)
 {
@@ -120,12 +133,19 @@ static void note_signal(int sig, siginfo_t *si, void *)
 {
 	if (sig == SIGWINCH) {
 		resize_pending = 1;
+	} else if (sig == SIGCONT) {
+		continued = 1;
 	} else if (pending_signal || exiting) {
 		if (sig == SIGALRM)
 			unstick_output();
 	} else {
-		/* SIGPIPE from our own failed write: the other end hung up */
-		if (sig == SIGPIPE && si && si->si_pid == getpid())
+		/*
+		 * SIGPIPE from our own failed write: the other end hung up.  The
+		 * kernel raises it as SI_KERNEL (FreeBSD) or as if we had sent
+		 * it ourselves (Linux); a kill from elsewhere names its sender.
+		 */
+		if (sig == SIGPIPE && si &&
+		    (si->si_code == SI_KERNEL || (si->si_code == SI_USER && si->si_pid == getpid())))
 			sig = SIGHUP;
 		pending_signal = sig;
 		alarm(WATCHDOG_SECONDS);
@@ -149,6 +169,9 @@ static void fault(int sig)
 		kill(st.watcher_pid, SIGKILL);
 	if (st.child_pid > 0)
 		kill(st.child_pid, SIGKILL);
+	/* what curses would send at its end: off the alternate screen, the cursor back */
+	if (st.curses_active)
+		(void)!write(1, st.end_seq, st.end_len);
 	if (st.tty_saved)
 		tcsetattr(0, TCSANOW, &st.tty_modes);
 	if (lock_is_ours())
@@ -169,8 +192,8 @@ void install_signals()
 		}
 	}
 	sigemptyset(&sa.sa_mask);
-	for (int sig = 1; sig < NSIG; sig++) {
-		if (harmless(sig) && sig != SIGWINCH)
+	for (int sig = 1; sig <= last_signal(); sig++) {
+		if (harmless(sig) && sig != SIGWINCH && sig != SIGCONT)
 			continue;
 		if (in_list(sig, fault_signals, std::size(fault_signals))) {
 			sa.sa_handler = fault;
@@ -178,7 +201,7 @@ void install_signals()
 		} else {
 			sa.sa_sigaction = note_signal;
 			/* no SA_RESTART: a terminating signal must end the call it interrupts */
-			sa.sa_flags = SA_SIGINFO | (sig == SIGWINCH ? SA_RESTART : 0);
+			sa.sa_flags = SA_SIGINFO | (harmless(sig) ? SA_RESTART : 0);
 		}
 		sigaction(sig, &sa, nullptr);	/* some are the C library's own: fails */
 	}
@@ -207,7 +230,7 @@ void child_signals()
 
 	sa.sa_handler = SIG_DFL;
 	sigemptyset(&sa.sa_mask);
-	for (int sig = 1; sig < NSIG; sig++)
+	for (int sig = 1; sig <= last_signal(); sig++)
 		if (sig != SIGKILL && sig != SIGSTOP)
 			sigaction(sig, &sa, nullptr);
 	sigemptyset(&all);

@@ -34,21 +34,26 @@ static void watch(fd_set *set, int *nfds, int fd)
 		FD_ZERO(&readable);
 		watch(&readable, &nfds, 0);
 		watch(&readable, &nfds, st.capture);
-		watch(&readable, &nfds, st.watch_fd);
+		watch(&readable, &nfds, st.notice_fd);
 		watch(&readable, &nfds, st.lookup_fd);
+		watch(&readable, &nfds, st.watcher_fd);
 		int64_t due = std::min(if_next_due(), capture_next_due());
 		if (wait_input(nfds, &readable, due - pf_mono_ns()) > 0) {
 			if (FD_ISSET(0, &readable))
 				handle_key();
 			if (st.capture >= 0 && FD_ISSET(st.capture, &readable))
 				read_capture(ifname);
-			if (st.watch_fd >= 0 && FD_ISSET(st.watch_fd, &readable))
+			if (st.notice_fd >= 0 && FD_ISSET(st.notice_fd, &readable))
 				if_notice(ifname);
 			if (st.lookup_fd >= 0 && FD_ISSET(st.lookup_fd, &readable))
 				lookup_read();
+			if (st.watcher_fd >= 0 && FD_ISSET(st.watcher_fd, &readable))
+				watcher_gone();
 		}
 		if (resize_pending)
 			screen_resize(ifname);
+		if (continued)
+			screen_continue();
 		if_update(ifname);
 		capture_follow(ifname, expr);
 	}
@@ -61,6 +66,7 @@ int main(int argc, char **argv)
 
 	/* whatever the starter left: children must be reaped, a write to a closed pipe must fail */
 	reset_signals();
+	st.argv = argv;
 	switch (parse_options(argc, argv, &st, &ifname, &expr)) {
 	case OPT_USAGE:
 		usage();

@@ -26,25 +26,27 @@ constexpr size_t ADDR_TEXT_SIZE = 16;	/* "255.255.255.255" */
 constexpr size_t ADDR6_TEXT_SIZE = 46;	/* INET6_ADDRSTRLEN */
 constexpr int64_t SECOND = 1000000000;	/* nanoseconds */
 constexpr size_t CAPTURE_BUF_SIZE = 65536;	/* one pipe's worth of capture output */
+constexpr size_t END_SEQ_SIZE = 128;
 
 enum counter { IBYTES, OBYTES, IPACKETS, OPACKETS, NCOUNTERS };
 
 struct state {
+	char **argv;		/* our command line, which children rename */
+
 	/* options and lock file */
 	int background;
 	const char *tty_path;
 	int have_tty;
 	const char *term_type;
 	int have_term;
-	char lockpath[LOCKPATH_SIZE];
 	int lock_fd;		/* the lock file, locked; -1 unless we hold it */
 
 	/* capture child: the pipe's reading end, -1 when none or at its end */
 	int capture;
 	pid_t child_pid;
 	pid_t watcher_pid;	/* kills the capture child if we are killed */
-	char cap_buf[CAPTURE_BUF_SIZE];	/* output not yet shown: partial line */
-	size_t cap_len;
+	int watcher_fd;		/* our end of its socket; readable when it is gone */
+	size_t cap_len;		/* in cap_buf, at the end */
 	bool cap_tail;		/* inside a long line, whose later pieces are not shown */
 
 	/* screen */
@@ -53,14 +55,15 @@ struct state {
 	int curses_active;
 	termios tty_modes;	/* the terminal's modes before curses */
 	int tty_saved;
+	char end_seq[END_SEQ_SIZE];	/* what curses sends at its end, for a fault */
+	size_t end_len;
 
 	/* interface lookup */
 	int if_count;
 	int if_sock;
-	int watch_fd;		/* the kernel's announcements of changes; -1: none */
+	int notice_fd;		/* the kernel's announcements of changes; -1: none */
 	bool conf_due;		/* read the configuration at the next pass */
 	int conf_len;
-	alignas(8) char conf_buf[CONF_SIZE];	/* the configuration list */
 	char *cur_ifr;		/* its first IPv4 entry */
 	unsigned short if_flags;
 	int mib_row;
@@ -72,18 +75,15 @@ struct state {
 	uint64_t snap_hour[NCOUNTERS], snap_minute[NCOUNTERS], snap_second[NCOUNTERS];
 	time_t chg_time, chg_prev_time;	/* wall clock, for the text */
 	int64_t chg_mono;	/* when chg_time was */
-	char chg_prev_text[SINCE_TEXT_SIZE];	/* the previous change, as shown at column 44 */
 	char last_addr[ADDR_TEXT_SIZE];	/* the IPv4 address the name belongs to */
 	char addr6[ADDR6_TEXT_SIZE];	/* shown when there is no IPv4 address */
 	const char *host_pattern;
-	char host_name[NI_MAXHOST];
 	int64_t prev_elapsed;
 
 	/* the host name look-up, a child process the main loop waits for */
 	pid_t lookup_pid;
 	int lookup_fd;
 	size_t lookup_len;
-	char lookup_buf[NI_MAXHOST];
 	int64_t lookup_deadline;	/* given up then */
 	int64_t lookup_retry;	/* asked again then; 0: not */
 	int lookup_backoff;	/* seconds before the next try after a failure */
@@ -95,6 +95,15 @@ struct state {
 	unsigned capture_gen;	/* the return the running or last capture began at */
 	int seen_row;
 	time_t seen_change;
+
+	/* Large buffers last: an idle second touches none of them, and the
+	 * fields it does touch stay on a few pages. */
+	char cap_buf[CAPTURE_BUF_SIZE];	/* capture output not yet shown: partial line */
+	char lockpath[LOCKPATH_SIZE];
+	alignas(8) char conf_buf[CONF_SIZE];	/* the configuration list */
+	char host_name[NI_MAXHOST];
+	char lookup_buf[NI_MAXHOST];	/* the look-up's answer as it comes */
+	char chg_prev_text[SINCE_TEXT_SIZE];	/* the previous change, as shown at column 44 */
 };
 
 extern state st;
@@ -114,6 +123,7 @@ int wait_input(int nfds, fd_set *readable, int64_t timeout_ns);
 int wake_fd();		/* readable once a signal has come */
 void check_signal();	/* ends the process if a terminating signal came */
 extern volatile sig_atomic_t resize_pending;
+extern volatile sig_atomic_t continued;	/* SIGCONT: we were stopped */
 void end_child(pid_t *pid);
 [[noreturn]] void hangup();
 [[noreturn]] void cleanup_exit(int status);

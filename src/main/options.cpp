@@ -63,8 +63,14 @@ opt_result parse_options(int argc, char **argv, state *s, const char **ifname,
 			return OPT_USAGE;
 		}
 	}
-	/* no filter expression begins with "-": tcpdump would take it for options */
-	if (!ifname_ok(*ifname) || (*expr)[0] == '-')
+	/*
+	 * No filter expression begins with "-": tcpdump would take it for
+	 * options.  Words left after the options are an expression that was
+	 * not quoted ("-e not port 22"): running with "not" alone, or with
+	 * the options after them unread, would be a failure that looks like
+	 * success.
+	 */
+	if (!ifname_ok(*ifname) || (*expr)[0] == '-' || optind < argc)
 		return OPT_USAGE;
 	if (s->background && (!s->have_tty || !s->have_term))
 		return OPT_NEED_TTY;

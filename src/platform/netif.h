@@ -15,7 +15,8 @@
  *              none known), or a link of this name (one made, renamed to
  *              it or moved in), or if messages were lost (an overrun); 0
  *              if all were about other interfaces; -1 with errno (EINTR).
- *              A message about another interface costs a look at its index.
+ *              A message about another interface costs at most a look at
+ *              its index (Linux drops it in the kernel, before it wakes us).
  * pf_getconf   the configuration list of the named interface alone, written
  *              into buf (at most size bytes, whole entries only) in the BSD
  *              record layout: a 16-byte name, then a socket address whose
@@ -58,8 +59,12 @@
  *              but the end if there is no name.  The resolver may take
  *              tens of seconds: the caller waits for *fd with everything
  *              else, and kills and reaps the child when it gives up on it.
+ *              The child goes by pf_set_name(argv, ...).
  * pf_die_with_parent  in a child: the kernel sends it SIGKILL when its
  *              parent ends.  -1 if the parent (pid parent) has already gone.
+ * pf_set_name  in a child of ours: the name that ps shows for it, in place
+ *              of the command line it shares with us (argv, ours, may be
+ *              written over).
  * The flag and address requests go through sock, an IPv4 datagram socket.
  * A kernel query that a signal interrupts fails with errno EINTR.
  */
@@ -92,8 +97,9 @@ int pf_row_of(int sock, const char *ifname);
 int pf_row(int row, struct if_row *out);
 int64_t pf_mono_ns();
 time_t pf_wall();
-pid_t pf_lookup(struct in_addr addr, int *fd);
+pid_t pf_lookup(struct in_addr addr, int *fd, char **argv);
 int pf_die_with_parent(pid_t parent);
+void pf_set_name(char **argv, const char *name);
 
 /* Host defaults that differ between the systems. */
 extern const char pf_default_ifname[];

@@ -47,6 +47,12 @@ int pf_die_with_parent(pid_t parent)
 	return getppid() == parent ? 0 : -1;
 }
 
+void pf_set_name(char **, const char *name)
+{
+	/* ps shows "ravlet: NAME" */
+	setproctitle("%s", name);
+}
+
 /* ---- Announcements ---- */
 
 int pf_watch()

@@ -15,9 +15,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <linux/if_addr.h>
+#include <arpa/inet.h>
+#include <linux/filter.h>
 #include <linux/if_link.h>
 #include <linux/netlink.h>
 #include <linux/rtnetlink.h>
@@ -163,7 +166,54 @@ int pf_die_with_parent(pid_t parent)
 	return getppid() == parent ? 0 : -1;
 }
 
+/* ps shows the task's name and, with -f, the command line: both. */
+void pf_set_name(char **argv, const char *name)
+{
+	prctl(PR_SET_NAME, name);
+	if (!argv || !argv[0])
+		return;
+	/* the strings of argv lie end to end: the room they take */
+	char *end = argv[0];
+	for (int i = 0; argv[i] && argv[i] == end; i++)
+		end = argv[i] + strlen(argv[i]) + 1;
+	size_t room = end - argv[0];
+	memset(argv[0], 0, room);
+	snprintf(argv[0], room, "%s", name);
+}
+
 /* ---- Announcements ---- */
+
+/*
+ * A filter in the kernel drops what is about other interfaces before it
+ * wakes us: the index sits at the same place in link and address messages
+ * (after the 16-byte header, the family and type fields).  While ours is
+ * missing, every new link passes, for its name to be looked at.
+ */
+static int watch_sock = -1;
+static int filtered_index = -1;
+
+/* Called whenever a read of our link learns its index, or that it is gone. */
+static void watch_index(int index)
+{
+	int fd = watch_sock;
+	constexpr uint32_t INDEX_AT = NLMSG_HDRLEN + 4, TYPE_AT = 4;
+	sock_filter code[4];
+	sock_fprog prog = {4, code};
+
+	if (fd < 0 || index == filtered_index)
+		return;
+	if (index > 0) {
+		code[0] = BPF_STMT(BPF_LD | BPF_W | BPF_ABS, INDEX_AT);
+		code[1] = BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, htonl(index), 0, 1);
+	} else {
+		code[0] = BPF_STMT(BPF_LD | BPF_H | BPF_ABS, TYPE_AT);
+		code[1] = BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, htons(RTM_NEWLINK), 0, 1);
+	}
+	code[2] = BPF_STMT(BPF_RET | BPF_K, 0xffffffff);
+	code[3] = BPF_STMT(BPF_RET | BPF_K, 0);
+	if (setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &prog, sizeof prog) == 0)
+		filtered_index = index;
+}
 
 int pf_watch()
 {
@@ -178,6 +228,8 @@ int pf_watch()
 		close(fd);
 		return -1;
 	}
+	watch_sock = fd;
+	watch_index(0);
 	return fd;
 }
 
@@ -369,9 +421,14 @@ static int query_link(const char *name)
 		return -1;
 	nlmsghdr *h = nl_next();
 	if (!h || !parse_link(h)) {
+		int err = errno;
 		cur.valid = false;
+		if (err != EINTR)
+			watch_index(0);
+		errno = err;
 		return -1;	/* ENODEV: no such link */
 	}
+	watch_index(cur.index);
 	return 0;
 }
 

@@ -26,7 +26,7 @@ time_t pf_wall()
  * The resolver retries through signals and waits out its own time-outs, so
  * it runs in a child that the main loop waits for with everything else.
  */
-pid_t pf_lookup(struct in_addr addr, int *fd)
+pid_t pf_lookup(struct in_addr addr, int *fd, char **argv)
 {
 	pid_t parent = getpid();
 	int p[2];
@@ -49,6 +49,7 @@ pid_t pf_lookup(struct in_addr addr, int *fd)
 
 		close(p[0]);
 		signal(SIGPIPE, SIG_IGN);
+		pf_set_name(argv, "ravlet-lookup");
 		if (pf_die_with_parent(parent) < 0)
 			_exit(1);
 		sin.sin_family = AF_INET;

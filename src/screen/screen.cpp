@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
+#include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -169,6 +170,28 @@ static void draw_template(const char *ifname)
 }
 
 /*
+ * What endwin would send, taken from terminfo now: a fault handler can
+ * only write(), and the shell must not be left on the alternate screen
+ * with the cursor hidden.
+ */
+static void end_sequence()
+{
+	static const char *const caps[] = {"sgr0", "cnorm", "rmcup"};
+
+	st.end_len = 0;
+	for (const char *cap : caps) {
+		const char *s = tigetstr(const_cast<char *>(cap));
+		if (!s || s == reinterpret_cast<char *>(-1))
+			continue;
+		size_t n = strlen(s);
+		if (st.end_len + n > sizeof st.end_seq)
+			break;
+		memcpy(st.end_seq + st.end_len, s, n);
+		st.end_len += n;
+	}
+}
+
+/*
  * newterm, not initscr: initscr ends the process by itself on a terminal
  * type it does not know, past our orderly exit and its lock file.
  */
@@ -183,6 +206,13 @@ static void start_curses()
 	if (tcgetattr(0, &st.tty_modes) == 0)
 		st.tty_saved = 1;
 	if (!newterm(nullptr, stdout, stdin)) {
+		/* curses says nothing of why: a description it could not open is no unknown type */
+		int probe = open("/dev/null", O_RDONLY | O_CLOEXEC);
+		if (probe < 0) {
+			perror("ERROR, cannot read the terminal description");
+			cleanup_exit(1);
+		}
+		close(probe);
 		fprintf(stderr, "ERROR, unknown terminal type %s, terminating!", term);
 		cleanup_exit(1);
 	}
@@ -195,6 +225,14 @@ static void start_curses()
 	}
 	/* curses would poll the keyboard before every refresh: the main loop already does */
 	typeahead(-1);
+	end_sequence();
+	/*
+	 * Until the screen has been ended and resumed once, ncurses flushes
+	 * its output at every cursor motion: a refresh of a few figures took
+	 * nine writes.  Once through, a refresh is one write.
+	 */
+	endwin();
+	refresh();
 }
 
 /* Both windows at the current size, anew: at start and after a resize. */
@@ -225,6 +263,8 @@ void screen_init(const char *ifname)
 	}
 	noecho();
 	raw();
+	/* the modes a SIGCONT puts back: a shell's fg gives the terminal its own */
+	def_prog_mode();
 	make_windows();
 	if (!st.upper_win) {
 		endwin();
@@ -286,4 +326,13 @@ void screen_resize(const char *ifname)
 	wmove(st.lower_win, 0, 0);
 	wnoutrefresh(st.lower_win);
 	doupdate();
+}
+
+void screen_continue()
+{
+	continued = 0;
+	if (!st.curses_active)
+		return;
+	reset_prog_mode();
+	wrefresh(curscr);
 }

@@ -126,13 +126,17 @@ int pf_notice(int, int, const char *)
 	return fake.notice;
 }
 
+void pf_set_name(char **, const char *)
+{
+}
+
 int pf_die_with_parent(pid_t)
 {
 	return 0;
 }
 
 /* A real child and pipe, as the main loop would wait for them. */
-pid_t pf_lookup(in_addr, int *fd)
+pid_t pf_lookup(in_addr, int *fd, char **)
 {
 	int p[2];
 

@@ -67,7 +67,7 @@ protected:
 		st = state{};
 		st.if_sock = -1;
 		st.capture = -1;
-		st.watch_fd = -1;
+		st.notice_fd = -1;
 		st.lookup_fd = -1;
 		st.host_pattern = "";
 		out = fopen("/dev/null", "w");

@@ -55,10 +55,10 @@ TEST(Options, GroupedLettersAndNoReordering)
 	EXPECT_EQ(p.tty, "tty1");
 	EXPECT_EQ(p.term, "vt220");
 
-	/* parsing stops at the first word that is not an option */
-	p = parse({"-i", "vt0", "extra", "-b"});
-	EXPECT_EQ(p.result, OPT_OK);
-	EXPECT_EQ(p.s.background, 0);
+	/* words after the options: an expression that was not quoted, refused */
+	EXPECT_EQ(parse({"-i", "vt0", "extra", "-b"}).result, OPT_USAGE);
+	EXPECT_EQ(parse({"-e", "not", "port", "22", "-i", "em0"}).result, OPT_USAGE);
+	EXPECT_EQ(parse({"-i", "vt0", "--"}).result, OPT_OK);
 }
 
 TEST(Options, BackgroundNeedsDeviceAndType)
