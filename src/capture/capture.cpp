@@ -179,10 +179,13 @@ int mpopen(const char *ifname, const char *expr)
 		wrefresh(st.lower_win);
 }
 
-/* Something could not run; the system's reason, and when it is tried again. */
+/*
+ * Something could not run: the system's reason, and when it is tried
+ * again, in a line that fits 80 columns.
+ */
 void pane_note_error(const char *what, int err, int retry)
 {
-	pane_note("[%s could not start: %s; trying again in %d s]", what, strerror(err), retry);
+	pane_note("[%s could not start: %s; again in %d s]", what, strerror(err), retry);
 }
 
 /* The capture program has closed its output: collect it, at once if it has ended. */
@@ -228,8 +231,7 @@ void capture_follow(const char *ifname, const char *expr)
 		pane_note("[tcpdump started again on %s]", ifname);
 		return;
 	}
-	pane_note("[tcpdump could not be started on %s: %s; trying again in %d s]", ifname,
-		  strerror(errno), retry_wait);
+	pane_note_error("tcpdump", errno, retry_wait);
 	retry_at = pf_mono_ns() + retry_wait * SECOND;
 	retry_wait = std::min(2 * retry_wait, RETRY_MAX);
 }

@@ -59,7 +59,7 @@ static void lookup_failed(int64_t now, int err)
 		st.lookup_backoff = 1;
 	set_host(nullptr);
 	if (err && st.curses_active)
-		pane_note_error("host name look-up", err, st.lookup_backoff);
+		pane_note_error("name look-up", err, st.lookup_backoff);
 	st.lookup_retry = now + st.lookup_backoff * SECOND;
 	st.lookup_backoff = st.lookup_backoff * 2 > BACKOFF_MAX ? BACKOFF_MAX : st.lookup_backoff * 2;
 }
