@@ -1,4 +1,3 @@
-#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -198,13 +197,9 @@ void reap_capture(const char *ifname)
 	pane_note("[tcpdump has ended; it starts again when %s comes back]", ifname);
 }
 
-constexpr int RETRY_MAX = 60;	/* seconds between tries of a start that failed */
-static int64_t retry_at = INT64_MAX;
-static int retry_wait = 1;
-
 int64_t capture_next_due()
 {
-	return retry_at;
+	return st.capture_retry ? st.capture_retry : INT64_MAX;
 }
 
 /*
@@ -219,19 +214,17 @@ void capture_follow(const char *ifname, const char *expr)
 		reap_capture(ifname);
 	if (st.child_pid != 0 || !st.if_up)
 		return;
-	if (st.if_gen == st.capture_gen && retry_at == INT64_MAX)
-		return;
-	if (retry_at != INT64_MAX && pf_mono_ns() < retry_at)
+	if (st.capture_retry ? pf_mono_ns() < st.capture_retry : st.if_gen == st.capture_gen)
 		return;
 	st.capture_gen = st.if_gen;
 	st.capture = mpopen(ifname, expr);
 	if (st.capture >= 0) {
-		retry_at = INT64_MAX;
-		retry_wait = 1;
+		st.capture_retry = 0;
+		st.capture_backoff = 0;
 		pane_note("[tcpdump started again on %s]", ifname);
 		return;
 	}
-	pane_note_error("tcpdump", errno, retry_wait);
-	retry_at = pf_mono_ns() + retry_wait * SECOND;
-	retry_wait = std::min(2 * retry_wait, RETRY_MAX);
+	st.capture_backoff = next_backoff(st.capture_backoff);
+	pane_note_error("tcpdump", errno, st.capture_backoff);
+	st.capture_retry = pf_mono_ns() + st.capture_backoff * SECOND;
 }

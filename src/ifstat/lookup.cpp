@@ -5,7 +5,7 @@
  * limit (a name server that never answers, a stopped child) is given up;
  * a name that is not found is asked again once a minute; a look-up that
  * could not run (no process or descriptor to be had, the child killed) is
- * tried again after 1 s, then 2, 4, ... up to 60.
+ * tried again after next_backoff's pause.
  */
 #include <arpa/inet.h>
 #include <cerrno>
@@ -22,7 +22,6 @@
 
 constexpr int64_t LOOKUP_LIMIT = 10 * SECOND;
 constexpr int64_t UNKNOWN_RETRY = 60 * SECOND;
-constexpr int BACKOFF_MAX = 60;	/* seconds */
 
 static const char unknown_host[] = "unknown hostname";
 
@@ -55,13 +54,11 @@ static int lookup_end(bool kill_it)
 /* The look-up could not run: unknown for now, and again after a pause. */
 static void lookup_failed(int64_t now, int err)
 {
-	if (st.lookup_backoff < 1)
-		st.lookup_backoff = 1;
+	st.lookup_backoff = next_backoff(st.lookup_backoff);
 	set_host(nullptr);
 	if (err && st.curses_active)
 		pane_note_error("name look-up", err, st.lookup_backoff);
 	st.lookup_retry = now + st.lookup_backoff * SECOND;
-	st.lookup_backoff = st.lookup_backoff * 2 > BACKOFF_MAX ? BACKOFF_MAX : st.lookup_backoff * 2;
 }
 
 void lookup_start(int64_t now)
@@ -88,7 +85,7 @@ void lookup_cancel()
 	if (st.lookup_pid > 0)
 		lookup_end(true);
 	st.lookup_retry = 0;
-	st.lookup_backoff = 1;
+	st.lookup_backoff = 0;
 }
 
 void lookup_read()
@@ -109,14 +106,14 @@ void lookup_read()
 	if (st.lookup_len > 0) {
 		st.lookup_buf[st.lookup_len] = '\0';
 		set_host(st.lookup_buf);
-		st.lookup_backoff = 1;
+		st.lookup_backoff = 0;
 	} else if (WIFSIGNALED(status)) {
 		/* killed by somebody else: it never answered */
 		lookup_failed(now, 0);
 	} else {
 		set_host(nullptr);
 		st.lookup_retry = now + UNKNOWN_RETRY;
-		st.lookup_backoff = 1;
+		st.lookup_backoff = 0;
 	}
 }
 

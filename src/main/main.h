@@ -25,6 +25,13 @@ constexpr size_t CONF_SIZE = 2048;	/* the configuration list we ask for */
 constexpr size_t ADDR_TEXT_SIZE = 16;	/* "255.255.255.255" */
 constexpr size_t ADDR6_TEXT_SIZE = 46;	/* INET6_ADDRSTRLEN */
 constexpr int64_t SECOND = 1000000000;	/* nanoseconds */
+
+/* A start that failed (no process or descriptor to be had) waits 1 s, 2, 4, ... 60. */
+constexpr int BACKOFF_MAX = 60;
+constexpr int next_backoff(int seconds)
+{
+	return seconds < 1 ? 1 : seconds * 2 > BACKOFF_MAX ? BACKOFF_MAX : seconds * 2;
+}
 constexpr size_t CAPTURE_BUF_SIZE = 65536;	/* one pipe's worth of capture output */
 constexpr size_t END_SEQ_SIZE = 128;
 
@@ -47,6 +54,8 @@ struct state {
 	pid_t watcher_pid;	/* kills the capture child if we are killed */
 	int watcher_fd;		/* our end of its socket; readable when it is gone */
 	size_t cap_len;		/* in cap_buf, at the end */
+	int64_t capture_retry;	/* a start that failed is tried again then; 0: none */
+	int capture_backoff;	/* seconds before the try after that */
 	bool cap_tail;		/* inside a long line, whose later pieces are not shown */
 
 	/* screen */
