@@ -1,7 +1,8 @@
 #!/bin/bash
 # What an idle second costs, beside the floor: a bare one-second wake-up
-# from select() on a terminal (bench/wake.c, built here), run at the same
-# time on a terminal of its own.  CPU from /proc/PID/schedstat, system calls
+# from select() on a terminal (bench/wake.c, built here), and the same with
+# the one kernel query of an idle second (bench/query.c), run at the same
+# time on terminals of their own.  CPU from /proc/PID/schedstat, system calls
 # from strace -c, with a veth among 3 and among 1000 other interfaces
 # (bridges with an IPv4 and an IPv6 address each).  Then the time from an
 # address change to the screen, and ravlet's CPU while 1000 other
@@ -14,6 +15,7 @@ require_root
 command -v strace >/dev/null || skip "needs strace"
 command -v cc >/dev/null || skip "needs a C compiler"
 cc -O2 -o "$T/wake" "$(dirname "$0")/wake.c" || exit 1
+cc -O2 -o "$T/query" "$(dirname "$0")/query.c" || exit 1
 net_up
 # An idle second is one in which no figure changes: vt0 without IPv6 sends
 # nothing of its own (no solicitations or reports) and its far end is quiet.
@@ -26,23 +28,27 @@ calls() { # calls PID: system calls a second, over SECS
 	awk -v s="$SECS" '$NF == "total" {printf "%.1f", $4 / s}' "$T/strace.$1"
 }
 
-# idle LABEL: ravlet and the bare wake-up side by side
+# idle LABEL: ravlet, the bare wake-up and the query loop side by side
 idle() {
-	local r w r0 r1 w0 w1 rc wc
+	local r w q r0 r1 w0 w1 q0 q1 rc wc
 	start 80x24 -i vt0 -e icmp
 	r=$RPID
 	wait_for 'alpha\.test' 10 > /dev/null || echo "$1: the interface is not found"
 	tm new-session -d -s wake -x 80 -y 24 "ip netns exec $NS $T/wake"
+	tm new-session -d -s query -x 80 -y 24 "ip netns exec $NS $T/query $(in_ns cat /sys/class/net/vt0/ifindex)"
 	w=$(within 3 pgrep -f "^$T/wake" > /dev/null && pgrep -f "^$T/wake")
+	q=$(within 3 pgrep -f "^$T/query" > /dev/null && pgrep -f "^$T/query")
 	sleep 3
-	r0=$(cpu_ns "$r"); w0=$(cpu_ns "$w")
+	r0=$(cpu_ns "$r"); w0=$(cpu_ns "$w"); q0=$(cpu_ns "$q")
 	sleep "$SECS"
-	r1=$(cpu_ns "$r"); w1=$(cpu_ns "$w")
+	r1=$(cpu_ns "$r"); w1=$(cpu_ns "$w"); q1=$(cpu_ns "$q")
 	rc=$(calls "$r"); wc=$(calls "$w")
-	awk -v l="$1" -v r=$(( (r1 - r0) / SECS )) -v w=$(( (w1 - w0) / SECS )) -v rc="$rc" -v wc="$wc" \
-		'BEGIN { printf "%-24s ravlet %6.1f us, %s calls   bare wake-up %6.1f us, %s calls   ratio %.2f\n",
-		         l, r / 1000, rc, w / 1000, wc, r / w }'
+	awk -v l="$1" -v r=$(( (r1 - r0) / SECS )) -v w=$(( (w1 - w0) / SECS )) -v q=$(( (q1 - q0) / SECS )) \
+		-v rc="$rc" -v wc="$wc" \
+		'BEGIN { printf "%-22s ravlet %5.1f us, %s calls; bare wake-up %5.1f us, %s call; ratio %.2f; wake-up and query %5.1f us, ratio %.2f\n",
+		         l, r / 1000, rc, w / 1000, wc, r / w, q / 1000, q / w }'
 	tm kill-session -t wake
+	tm kill-session -t query
 	kill "$r"; wait_exit 5
 }
 
