@@ -38,11 +38,11 @@ echo "  CPU over $SECS s after tcpdump ended: $(echo "scale=3; ($t1 - $t0) / $hz
 if command -v valgrind >/dev/null; then
 	# Heap: the allocation count at exit is the same for a short and a long run.
 	for secs in 3 13; do
-		WRAP=(valgrind --log-file="$T/vg$secs")
+		WRAP=(valgrind --log-file="$T/vg$secs.%p")
 		start 80x24 -i vt0 -e icmp
 		wait_for alpha 30
 		sleep "$secs"
 		kill "$RPID"; wait_exit 30
-		echo "  heap after ${secs}s: $(grep -o 'total heap usage: [0-9,]* allocs' "$T/vg$secs")"
+		echo "  heap after ${secs}s: $(grep -ho "total heap usage: [0-9,]* allocs" "$T/vg$secs.$RPID")"
 	done
 fi
