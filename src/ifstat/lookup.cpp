@@ -90,15 +90,18 @@ void lookup_cancel()
 
 void lookup_read()
 {
-	ssize_t n = read(st.lookup_fd, st.lookup_buf + st.lookup_len,
-			 sizeof st.lookup_buf - 1 - st.lookup_len);
-
-	if (n < 0 && (errno == EAGAIN || errno == EINTR))
-		return;
-	if (n > 0) {
-		st.lookup_len += n;
-		if (st.lookup_len < sizeof st.lookup_buf - 1)
+	for (;;) {
+		ssize_t n = read(st.lookup_fd, st.lookup_buf + st.lookup_len,
+				 sizeof st.lookup_buf - 1 - st.lookup_len);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n < 0 && errno == EAGAIN)
 			return;
+		if (n <= 0)
+			break;
+		st.lookup_len += n;
+		if (st.lookup_len == sizeof st.lookup_buf - 1)
+			break;
 	}
 	/* the end of the answer */
 	int status = lookup_end(false);
@@ -119,6 +122,9 @@ void lookup_read()
 
 void lookup_tick(int64_t now)
 {
+	/* an answer may have come while the loop was held up (the menu): take it first */
+	if (st.lookup_pid > 0 && now >= st.lookup_deadline)
+		lookup_read();
 	if (st.lookup_pid > 0 && now >= st.lookup_deadline) {
 		lookup_end(true);
 		set_host(nullptr);

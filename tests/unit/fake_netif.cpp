@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -145,11 +146,13 @@ pid_t pf_lookup(in_addr, int *fd, char **)
 		return -1;
 	pid_t pid = fork();
 	if (pid == 0) {
+		sleep(fake.lookup_delay);
 		if (fake.hostname)
 			(void)!write(p[1], fake.hostname, strlen(fake.hostname));
 		_exit(fake.hostname ? 0 : 1);
 	}
 	close(p[1]);
+	fcntl(p[0], F_SETFL, O_NONBLOCK);
 	*fd = p[0];
 	return pid;
 }

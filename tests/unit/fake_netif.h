@@ -14,6 +14,7 @@ struct fake_kernel {
 	int addr_errno;			/* non-zero: the peer and broadcast requests fail */
 	in_addr dst, brd;
 	const char *hostname;		/* null: the look-up finds nothing */
+	int lookup_delay;		/* seconds the look-up child takes to answer */
 	int lookups;
 	int64_t mono;			/* ns */
 	time_t wall;

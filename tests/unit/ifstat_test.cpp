@@ -263,7 +263,8 @@ TEST_F(Sampler, HostNameLookedUpWhenTheAddressChangesAndAgainWhileUnknown)
 TEST_F(Sampler, ASilentResolverIsGivenUpAfterTenSeconds)
 {
 	start();
-	/* a look-up that hangs: the child stopped */
+	/* a look-up that hangs: a resolver that never answers, or a stopped child */
+	fake.lookup_delay = 100;
 	ipv4("10.77.0.9");
 	advance(1);
 	ASSERT_GT(st.lookup_pid, 0);
