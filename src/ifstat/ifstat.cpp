@@ -163,6 +163,12 @@ static void show_addr_row()
 	st.host_changed = false;
 }
 
+/* When a wall-clock time was, on the monotonic clock: read once, a step later moves it not. */
+static int64_t mono_of(time_t t, int64_t now)
+{
+	return now - (pf_wall() - t) * SECOND;
+}
+
 /* The starting point of every later difference. */
 static void take_row(int row, int64_t now)
 {
@@ -178,7 +184,7 @@ static void take_row(int row, int64_t now)
 
 	st.mib_row = row;
 	st.chg_prev_time = st.chg_time = st.ifmd.lastchange;
-	st.chg_mono = now - (pf_wall() - st.chg_time) * SECOND;
+	st.chg_mono = mono_of(st.chg_time, now);
 	st.hour_mark = st.minute_mark = now;
 	read_counters(st.ifmd, c);
 	for (int i = 0; i < NCOUNTERS; i++)
@@ -246,9 +252,8 @@ static void show_other(unsigned flags)
 				label = "dst:";
 				inet_ntop(AF_INET, &a, addr, sizeof addr);
 			}
-		} else if (st.cur_ifr) {
-			if (!absent(errno))
-				fatal_request("DST");
+		} else if (st.cur_ifr && !absent(errno)) {
+			fatal_request("DST");
 		}
 	} else if (flags & IF_BROADCAST) {
 		label = "brc:";
@@ -353,7 +358,7 @@ static void show_change(int64_t now)
 		shown[F_CHANGE].cols = -1;
 		st.chg_prev_time = st.chg_time;
 		st.chg_time = t;
-		st.chg_mono = now - (pf_wall() - t) * SECOND;
+		st.chg_mono = mono_of(t, now);
 		format_since(st.chg_prev_text, sizeof st.chg_prev_text, st.chg_prev_time,
 			     st.prev_elapsed);
 	}
