@@ -237,11 +237,6 @@ void child_signals()
 	sigprocmask(SIG_SETMASK, &all, nullptr);
 }
 
-int wake_fd()
-{
-	return wake_pipe[0];
-}
-
 void check_signal()
 {
 	if (pending_signal)

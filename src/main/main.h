@@ -129,7 +129,6 @@ void install_signals();
 void child_signals();
 /* Waits for input or a signal, at most timeout_ns; ends the process if a terminating signal came. */
 int wait_input(int nfds, fd_set *readable, int64_t timeout_ns);
-int wake_fd();		/* readable once a signal has come */
 void check_signal();	/* ends the process if a terminating signal came */
 extern volatile sig_atomic_t resize_pending;
 extern volatile sig_atomic_t continued;	/* SIGCONT: we were stopped */
