@@ -197,7 +197,7 @@ static void take_row(int row, int64_t now)
  */
 static bool absent(int err)
 {
-	return err == ENODEV || err == ENXIO || err == EADDRNOTAVAIL || err == EINVAL;
+	return err == ENODEV || err == ENXIO || err == EADDRNOTAVAIL;
 }
 
 static void fatal_request(const char *what)

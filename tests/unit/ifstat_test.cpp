@@ -312,12 +312,12 @@ TEST_F(Sampler, TheLabelFollowsTheFlagsAndThePeer)
 	inet_pton(AF_INET, "10.77.0.1", &fake.dst);
 	advance(1);
 	EXPECT_EQ(text(1, 59, 20), std::string(20, ' '));
-	/* neither flag (a WireGuard link), or an address the kernel refuses to give */
+	/* neither flag (a WireGuard link), or no such address to give (FreeBSD's EINVAL, as the platform says it) */
 	fake.flags = IFF_UP;
 	advance(1);
 	EXPECT_EQ(text(1, 59, 20), std::string(20, ' '));
 	fake.flags = IFF_UP | IFF_BROADCAST;
-	fake.addr_errno = EINVAL;
+	fake.addr_errno = EADDRNOTAVAIL;
 	advance(1);
 	EXPECT_EQ(text(1, 59, 20), "brc:                ");
 }
