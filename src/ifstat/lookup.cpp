@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
