@@ -8,8 +8,11 @@
  * one: the list holds the entries of the one interface asked for.
  */
 #include "platform/netif.h"
+#include "platform/rtmsg.h"
 
 #include <cerrno>
+#include <cstddef>
+#include <cstdlib>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
@@ -49,55 +52,91 @@ int pf_die_with_parent(pid_t parent)
 
 void pf_set_name(char **, const char *name)
 {
-	/* ps shows "ravlet: NAME" */
-	setproctitle("%s", name);
+	/* "-": the name alone, not "ravlet: NAME"; ps -o comm still says ravlet */
+	setproctitle("-%s", name);
 }
 
 /* ---- Announcements ---- */
 
+/* The walk reads FreeBSD's own layouts: a constant that drifts fails the build. */
+static_assert(RTM_VERSION == RT_VERSION);
+static_assert(RTM_NEWADDR == RT_NEWADDR && RTM_DELADDR == RT_DELADDR);
+static_assert(RTM_IFINFO == RT_IFINFO && RTM_IFANNOUNCE == RT_IFANNOUNCE);
+static_assert(offsetof(rt_msghdr, rtm_msglen) == RT_MSGLEN_AT &&
+	      offsetof(rt_msghdr, rtm_version) == RT_VERSION_AT &&
+	      offsetof(rt_msghdr, rtm_type) == RT_TYPE_AT);
+static_assert(offsetof(if_msghdr, ifm_flags) == IFM_FLAGS_AT &&
+	      offsetof(if_msghdr, ifm_index) == IFM_INDEX_AT &&
+	      offsetof(if_msghdr, ifm_data) == IFM_DATA_AT && sizeof(if_msghdr) == IFM_SIZE);
+static_assert(IFM_DATA_AT + offsetof(if_data, __ifi_lastchange) == IFM_CHANGE_AT &&
+	      sizeof(timeval::tv_sec) == 8 && sizeof(timeval::tv_usec) == 8);
+static_assert(offsetof(ifa_msghdr, ifam_addrs) == IFAM_ADDRS_AT &&
+	      offsetof(ifa_msghdr, ifam_index) == IFAM_INDEX_AT && sizeof(ifa_msghdr) == IFAM_SIZE);
+static_assert(offsetof(if_announcemsghdr, ifan_index) == IFAN_INDEX_AT &&
+	      offsetof(if_announcemsghdr, ifan_name) == IFAN_NAME_AT &&
+	      offsetof(if_announcemsghdr, ifan_what) == IFAN_WHAT_AT &&
+	      sizeof(if_announcemsghdr) == IFAN_SIZE && IFNAMSIZ == IFNAME_SIZE);
+static_assert(IFAN_ARRIVAL == RT_ARRIVAL && IFAN_DEPARTURE == RT_DEPARTURE);
+static_assert(RTAX_NETMASK == RT_AX_NETMASK && RTAX_IFP == RT_AX_IFP && RTAX_IFA == RT_AX_IFA &&
+	      RTAX_BRD == RT_AX_BRD && RTAX_MAX == RT_AX_MAX);
+/* SA_SIZE in <net/route.h> pads to a long */
+static_assert(sizeof(long) == RT_SA_ALIGN);
+
+/*
+ * The routing socket has no filter on FreeBSD 14 (ROUTE_MSGFILTER is
+ * OpenBSD's): every route a router learns arrives here too, and is let go
+ * after a look at its type.  A burst would be dropped without a word, so
+ * the socket keeps room for one and reports an overrun (SO_RERROR, then a
+ * read fails with ENOBUFS) rather than losing ours silently.
+ */
+constexpr int ROUTE_RCVBUF = 256 * 1024;
+
 int pf_watch()
 {
 	int fd = socket(PF_ROUTE, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, AF_UNSPEC);
+	int on = 1, size = ROUTE_RCVBUF;
 
 	if (fd < 0)
 		return -1;
-#ifdef ROUTE_MSGFILTER
-	/* routes come and go all the time on a busy host: only interfaces and addresses */
-	unsigned filter = ROUTE_FILTER(RTM_IFINFO) | ROUTE_FILTER(RTM_NEWADDR) |
-			  ROUTE_FILTER(RTM_DELADDR) | ROUTE_FILTER(RTM_IFANNOUNCE);
-	setsockopt(fd, PF_ROUTE, ROUTE_MSGFILTER, &filter, sizeof filter);
-#endif
+	setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+	setsockopt(fd, SOL_SOCKET, SO_RERROR, &on, sizeof on);
 	return fd;
 }
 
-static bool concerns(const char *msg, size_t len, int index, const char *ifname)
-{
-	auto *rtm = reinterpret_cast<const rt_msghdr *>(msg);
+/*
+ * Changes of the interface as the kernel's ifi_lastchange counts them: it
+ * moves on up and down (and a few configuration requests), not on a
+ * carrier change.  Each announcement carries the value of its moment, so a
+ * down and an up in one burst are two changes, even when the row read a
+ * second later shows only the last.  A value is taken only when it is
+ * later than the one before: a row read first and the burst's announcements
+ * after it must not count backwards.
+ */
+static struct {
+	int index;
+	int64_t s, us;	/* the latest ifi_lastchange seen */
+	time_t last, prev;
+	unsigned changes;
+} chg;
 
-	switch (rtm->rtm_type) {
-	case RTM_IFINFO:
-		return len >= sizeof(if_msghdr) &&
-		       reinterpret_cast<const if_msghdr *>(msg)->ifm_index == index;
-	case RTM_NEWADDR:
-	case RTM_DELADDR:
-		return len >= sizeof(ifa_msghdr) &&
-		       reinterpret_cast<const ifa_msghdr *>(msg)->ifam_index == index;
-	case RTM_IFANNOUNCE: {
-		if (len < sizeof(if_announcemsghdr))
-			return false;
-		auto *ifan = reinterpret_cast<const if_announcemsghdr *>(msg);
-		/* only while ours is missing can another take its name */
-		return ifan->ifan_index == index ||
-		       (index == 0 && strncmp(ifan->ifan_name, ifname, IFNAMSIZ) == 0);
+static void note_change(int index, int64_t s, int64_t us)
+{
+	if (index != chg.index) {
+		chg = {index, s, us, static_cast<time_t>(s), 0, 0};
+		return;
 	}
-	default:
-		return false;
-	}
+	if (s < chg.s || (s == chg.s && us <= chg.us))
+		return;
+	chg.prev = chg.last;
+	chg.last = static_cast<time_t>(s);
+	chg.s = s;
+	chg.us = us;
+	chg.changes++;
 }
 
 int pf_notice(int fd, int index, const char *ifname)
 {
-	alignas(rt_msghdr) static char buf[8192];
+	alignas(rt_msghdr) static unsigned char buf[8192];
 	int result = 0;
 
 	for (;;) {
@@ -111,9 +150,13 @@ int pf_notice(int fd, int index, const char *ifname)
 			}
 			return -1;
 		}
-		/* one message per read on a routing socket */
-		if (n >= static_cast<ssize_t>(sizeof(rt_msghdr)) && concerns(buf, n, index, ifname))
-			result = 1;
+		/* one message per read on a routing socket; a cut one is let go */
+		rt_msg m;
+		if (rt_next(buf, n, &m) == 0 || !rt_concerns(m, index, ifname))
+			continue;
+		if (m.type == RT_IFINFO && index == chg.index)
+			note_change(index, m.change_s, m.change_us);
+		result = 1;
 	}
 }
 
@@ -132,53 +175,62 @@ static void put_entry(char *buf, int size, int *used, const char *name, const vo
 	*used += esize;
 }
 
-/* Sockaddrs in routing messages are padded to longs. */
-static size_t sa_room(const sockaddr *sa)
+/*
+ * The interface's addresses as the routing sysctl lists them for its index
+ * alone.  The list grows with the addresses, so the buffer is sized by the
+ * kernel: asked first, and grown whenever it is too small (on a change of
+ * the configuration, never in an idle second).
+ */
+static unsigned char *list_buf;
+static size_t list_size;
+
+static ssize_t read_iflist(int family, int index)
 {
-	return sa->sa_len ? 1 + ((sa->sa_len - 1) | (sizeof(long) - 1)) : sizeof(long);
+	int mib[6] = {CTL_NET, PF_ROUTE, 0, family, NET_RT_IFLIST, index};
+
+	for (int tries = 0; tries < 4; tries++) {
+		size_t len = list_size;
+		if (list_buf && sysctl(mib, 6, list_buf, &len, nullptr, 0) == 0)
+			return static_cast<ssize_t>(len);
+		if (list_buf && errno != ENOMEM)
+			return -1;
+		/* the size it takes now, and room for a few more addresses by the next call */
+		if (sysctl(mib, 6, nullptr, &len, nullptr, 0) < 0)
+			return -1;
+		len += len / 4 + 1024;
+		void *p = realloc(list_buf, len);
+		if (!p)
+			return -1;
+		list_buf = static_cast<unsigned char *>(p);
+		list_size = len;
+	}
+	errno = ENOMEM;
+	return -1;
 }
 
-/*
- * The interface's first IPv6 address, global before link-local, from the
- * routing sysctl for its index alone.
- */
+/* The interface's first IPv6 address, global before link-local. */
 static bool first_inet6(int index, sockaddr_in6 *out)
 {
-	int mib[6] = {CTL_NET, PF_ROUTE, 0, AF_INET6, NET_RT_IFLIST, index};
-	alignas(long) static char buf[16384];
-	size_t len = sizeof buf;
+	ssize_t len = read_iflist(AF_INET6, index);
 	int rank = 0;
+	rt_msg m;
 
-	if (sysctl(mib, 6, buf, &len, nullptr, 0) < 0)
-		return false;
-	for (size_t off = 0; off + sizeof(ifa_msghdr) <= len;) {
-		auto *ifam = reinterpret_cast<ifa_msghdr *>(buf + off);
-		if (ifam->ifam_msglen == 0 || off + ifam->ifam_msglen > len)
-			break;
-		size_t next = off + ifam->ifam_msglen;
-		if (ifam->ifam_type == RTM_NEWADDR) {
-			char *p = buf + off + sizeof *ifam;
-			for (int i = 0; i < RTAX_MAX && p < buf + next; i++) {
-				if (!(ifam->ifam_addrs & (1 << i)))
-					continue;
-				auto *sa = reinterpret_cast<sockaddr *>(p);
-				if (i == RTAX_IFA && sa->sa_family == AF_INET6 &&
-				    sa->sa_len >= sizeof(sockaddr_in6)) {
-					sockaddr_in6 sin6;
-					memcpy(&sin6, sa, sizeof sin6);
-					int r = IN6_IS_ADDR_LINKLOCAL(&sin6.sin6_addr) ? 1 : 2;
-					if (r > rank) {
-						/* the kernel's scope id, embedded in the address */
-						if (r == 1)
-							sin6.sin6_addr.s6_addr[2] = sin6.sin6_addr.s6_addr[3] = 0;
-						*out = sin6;
-						rank = r;
-					}
-				}
-				p += sa_room(sa);
-			}
+	for (size_t off = 0, k; len > 0 && (k = rt_next(list_buf + off, len - off, &m)) != 0;
+	     off += k) {
+		size_t salen;
+		const unsigned char *sa = m.type == RT_NEWADDR ? rt_addr(m, RT_AX_IFA, &salen) : nullptr;
+		if (!sa || m.index != index || sa[1] != AF_INET6 || salen < sizeof(sockaddr_in6))
+			continue;
+		sockaddr_in6 sin6;
+		memcpy(&sin6, sa, sizeof sin6);
+		int r = IN6_IS_ADDR_LINKLOCAL(&sin6.sin6_addr) ? 1 : 2;
+		if (r > rank) {
+			/* the kernel's scope id, embedded in a link-local address */
+			if (r == 1)
+				sin6.sin6_addr.s6_addr[2] = sin6.sin6_addr.s6_addr[3] = 0;
+			*out = sin6;
+			rank = r;
 		}
-		off = next;
 	}
 	return rank > 0;
 }
@@ -280,6 +332,9 @@ int pf_row(int row, if_row *out)
 	out->obytes = md.ifmd_data.ifi_obytes;
 	out->ipackets = md.ifmd_data.ifi_ipackets;
 	out->opackets = md.ifmd_data.ifi_opackets;
-	out->lastchange = md.ifmd_data.ifi_lastchange.tv_sec;
+	note_change(row, md.ifmd_data.ifi_lastchange.tv_sec, md.ifmd_data.ifi_lastchange.tv_usec);
+	out->lastchange = chg.last;
+	out->prevchange = chg.prev;
+	out->changes = chg.changes;
 	return 0;
 }
