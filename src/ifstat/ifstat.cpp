@@ -184,6 +184,7 @@ static void take_row(int row, int64_t now)
 
 	st.mib_row = row;
 	st.chg_prev_time = st.chg_time = st.ifmd.lastchange;
+	st.chg_count = st.ifmd.changes;
 	st.chg_mono = mono_of(st.chg_time, now);
 	st.hour_mark = st.minute_mark = now;
 	read_counters(st.ifmd, c);
@@ -354,10 +355,18 @@ static void show_change(int64_t now)
 		shown[F_CHANGE].value = UINT64_C(1) << 63;	/* no minute's */
 		return;
 	}
-	if (t != st.chg_time) {
+	unsigned moved = st.ifmd.changes - st.chg_count;
+	if (t != st.chg_time || moved) {
 		shown[F_CHANGE].cols = -1;
-		st.chg_prev_time = st.chg_time;
+		if (moved >= 2 && st.ifmd.prevchange) {
+			/* more than one since the last sample: the one before the last, and how long it held */
+			st.chg_prev_time = st.ifmd.prevchange;
+			st.prev_elapsed = t - st.ifmd.prevchange;
+		} else {
+			st.chg_prev_time = st.chg_time;
+		}
 		st.chg_time = t;
+		st.chg_count = st.ifmd.changes;
 		st.chg_mono = mono_of(t, now);
 		format_since(st.chg_prev_text, sizeof st.chg_prev_text, st.chg_prev_time,
 			     st.prev_elapsed);

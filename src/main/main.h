@@ -84,6 +84,7 @@ struct state {
 	uint64_t snap_hour[NCOUNTERS], snap_minute[NCOUNTERS], snap_second[NCOUNTERS];
 	time_t chg_time, chg_prev_time;	/* wall clock, for the text */
 	int64_t chg_mono;	/* when chg_time was */
+	unsigned chg_count;	/* the row's count of changes at chg_time */
 	char last_addr[ADDR_TEXT_SIZE];	/* the IPv4 address the name belongs to */
 	char addr6[ADDR6_TEXT_SIZE];	/* shown when there is no IPv4 address */
 	const char *host_pattern;

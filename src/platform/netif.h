@@ -16,7 +16,10 @@
  *              it or moved in), or if messages were lost (an overrun); 0
  *              if all were about other interfaces; -1 with errno (EINTR).
  *              A message about another interface costs at most a look at
- *              its index (Linux drops it in the kernel, before it wakes us).
+ *              its type and index (Linux drops it in the kernel, before it
+ *              wakes us; FreeBSD has no such filter).  The messages are
+ *              taken in order: each up or down they carry is a change of
+ *              the row's change time, however many come in one burst.
  * pf_getconf   the configuration list of the named interface alone, written
  *              into buf (at most size bytes, whole entries only) in the BSD
  *              record layout: a 16-byte name, then a socket address whose
@@ -39,10 +42,16 @@
  *              search over the table; -1 if there is none.
  * pf_row       the statistics row with this index: name, flags, the four
  *              64-bit counters as the kernel keeps them, and the wall-clock
- *              time of the last administrative change (the link going up
- *              or down, its carrier coming or going), 0 where none is
- *              known.  That time never moves by itself: a step of the wall
- *              clock leaves it as it was.  -1 when there is no such row;
+ *              time of the last administrative change, 0 where none is
+ *              known: the link going up or down (FreeBSD's ifi_lastchange
+ *              also moves on a few configuration requests), never a
+ *              carrier coming or going, which is no administrative change.
+ *              changes counts the changes seen since the row was first
+ *              read, and prevchange is the time of the one before the last
+ *              (0: none known), so that two changes between two reads (a
+ *              down and an up in one burst) show as such.  These times
+ *              never move by themselves: a step of the wall clock leaves
+ *              them as they were.  -1 when there is no such row;
  *              out is then left alone.  Only the counters need be read
  *              afresh: name, flags and change time may be those the last
  *              pf_getconf of that interface saw, since a change of them
@@ -83,7 +92,8 @@ struct if_row {
 	char name[IFNAME_SIZE];
 	unsigned flags;
 	uint64_t ibytes, obytes, ipackets, opackets;
-	time_t lastchange;
+	time_t lastchange, prevchange;
+	unsigned changes;
 };
 
 int pf_ifcount(int *count);

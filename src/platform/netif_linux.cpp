@@ -1,5 +1,5 @@
 /*
- * Linux: rtnetlink throughout.  The configuration (index, flags, carrier,
+ * Linux: rtnetlink throughout.  The configuration (index, flags,
  * addresses) is read when the kernel announces a change on a socket joined
  * to the link and address groups; an idle second asks only for the one
  * index's 64-bit counters (RTM_GETSTATS), which costs a fraction of a link
@@ -187,32 +187,35 @@ void pf_set_name(char **argv, const char *name)
  * A filter in the kernel drops what is about other interfaces before it
  * wakes us: the index sits at the same place in link and address messages
  * (after the 16-byte header, the family and type fields).  While ours is
- * missing, every new link passes, for its name to be looked at.
+ * missing, every new link passes too, for its name to be looked at; and so
+ * it does while a read of ours is under way, since that read may find it
+ * missing, and a link that took its name meanwhile must not slip through.
  */
 static int watch_sock = -1;
 static int filtered_index = -1;
+static bool filtered_new = false;
 
-/* Called whenever a read of our link learns its index, or that it is gone. */
-static void watch_index(int index)
+static void watch_filter(int index, bool new_links)
 {
-	int fd = watch_sock;
 	constexpr uint32_t INDEX_AT = NLMSG_HDRLEN + 4, TYPE_AT = 4;
-	sock_filter code[4];
-	sock_fprog prog = {4, code};
+	const __u8 new_jump = new_links ? 2 : 0;
+	sock_filter code[] = {
+		BPF_STMT(BPF_LD | BPF_H | BPF_ABS, TYPE_AT),
+		/* a new link: passed, when new links are wanted */
+		BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, htons(RTM_NEWLINK), new_jump, 0),
+		BPF_STMT(BPF_LD | BPF_W | BPF_ABS, INDEX_AT),
+		BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, htonl(index), 0, 1),
+		BPF_STMT(BPF_RET | BPF_K, 0xffffffff),
+		BPF_STMT(BPF_RET | BPF_K, 0),
+	};
+	sock_fprog prog = {6, code};
 
-	if (fd < 0 || index == filtered_index)
+	if (watch_sock < 0 || (index == filtered_index && new_links == filtered_new))
 		return;
-	if (index > 0) {
-		code[0] = BPF_STMT(BPF_LD | BPF_W | BPF_ABS, INDEX_AT);
-		code[1] = BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, htonl(index), 0, 1);
-	} else {
-		code[0] = BPF_STMT(BPF_LD | BPF_H | BPF_ABS, TYPE_AT);
-		code[1] = BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, htons(RTM_NEWLINK), 0, 1);
-	}
-	code[2] = BPF_STMT(BPF_RET | BPF_K, 0xffffffff);
-	code[3] = BPF_STMT(BPF_RET | BPF_K, 0);
-	if (setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &prog, sizeof prog) == 0)
+	if (setsockopt(watch_sock, SOL_SOCKET, SO_ATTACH_FILTER, &prog, sizeof prog) == 0) {
 		filtered_index = index;
+		filtered_new = new_links;
+	}
 }
 
 int pf_watch()
@@ -229,7 +232,7 @@ int pf_watch()
 		return -1;
 	}
 	watch_sock = fd;
-	watch_index(0);
+	watch_filter(0, true);
 	return fd;
 }
 
@@ -246,6 +249,8 @@ static bool names_link(nlmsghdr *h, const char *ifname)
 	return false;
 }
 
+static void note_link(int index, unsigned flags);
+
 static bool concerns(nlmsghdr *h, long len, int index, const char *ifname)
 {
 	switch (h->nlmsg_type) {
@@ -253,8 +258,12 @@ static bool concerns(nlmsghdr *h, long len, int index, const char *ifname)
 	case RTM_DELLINK:
 		if (len < long(NLMSG_LENGTH(sizeof(ifinfomsg))))
 			return false;
-		if (static_cast<ifinfomsg *>(NLMSG_DATA(h))->ifi_index == index)
+		if (auto *ifi = static_cast<ifinfomsg *>(NLMSG_DATA(h)); ifi->ifi_index == index) {
+			/* each in turn: a down and an up in one burst are two changes */
+			if (h->nlmsg_type == RTM_NEWLINK)
+				note_link(index, ifi->ifi_flags & 0xffff);
 			return true;
+		}
 		/* only while ours is missing can another link take its name */
 		return index == 0 && h->nlmsg_type == RTM_NEWLINK && NLMSG_OK(h, len) &&
 		       names_link(h, ifname);
@@ -361,55 +370,58 @@ static time_t inet6_stamp(rtattr *af_spec)
  * router advertisement with a Retrans Timer, and not at all with IPv6
  * turned off.  So it is only the best value known when the link is first
  * seen; after that the change time is the moment we see the link go up or
- * down or its carrier change, the events BSD's ifi_lastchange follows.
+ * down, the event BSD's ifi_lastchange follows (a carrier coming or going
+ * is no administrative change, and moves it not).
  */
 static struct {
 	bool valid;
 	int index;
 	if_row row;
-	uint32_t carrier_changes;
 	in_addr brd, peer;
 	bool have_brd, have_peer;
 } cur;
+
+/* The link's flags as a message or an answer carried them: an up or a down is a change. */
+static void note_flags(unsigned flags)
+{
+	if ((flags ^ cur.row.flags) & IF_UP) {
+		cur.row.prevchange = cur.row.lastchange;
+		cur.row.lastchange = time(nullptr);
+		cur.row.changes++;
+	}
+	cur.row.flags = flags;
+}
+
+static void note_link(int index, unsigned flags)
+{
+	if (cur.valid && cur.index == index)
+		note_flags(flags);
+}
 
 static bool parse_link(nlmsghdr *h)
 {
 	auto *ifi = static_cast<ifinfomsg *>(NLMSG_DATA(h));
 	int alen = IFLA_PAYLOAD(h);
 	char name[IFNAME_SIZE] = {};
-	uint32_t carrier = 0;
 	time_t stamp = 0;
-	bool have_stamp = false;
+	bool fresh = !cur.valid || cur.index != ifi->ifi_index;
 
 	if (h->nlmsg_type != RTM_NEWLINK)
 		return false;
 	for (rtattr *a = IFLA_RTA(ifi); RTA_OK(a, alen); a = RTA_NEXT(a, alen)) {
-		switch (a->rta_type) {
-		case IFLA_IFNAME:
+		if (a->rta_type == IFLA_IFNAME)
 			strncpy(name, static_cast<const char *>(RTA_DATA(a)), IFNAME_SIZE - 1);
-			break;
-		case IFLA_CARRIER_CHANGES:
-			if (RTA_PAYLOAD(a) >= sizeof carrier)
-				memcpy(&carrier, RTA_DATA(a), sizeof carrier);
-			break;
-		case IFLA_AF_SPEC:
-			if (!cur.valid || cur.index != ifi->ifi_index) {
-				stamp = inet6_stamp(a);
-				have_stamp = true;
-			}
-			break;
-		}
+		else if (a->rta_type == IFLA_AF_SPEC && fresh)
+			stamp = inet6_stamp(a);
 	}
 	unsigned flags = ifi->ifi_flags & 0xffff;
-	if (!cur.valid || cur.index != ifi->ifi_index) {
+	if (fresh) {
 		cur.row = if_row{};
-		cur.row.lastchange = have_stamp ? stamp : 0;
-	} else if ((flags ^ cur.row.flags) & IF_UP || carrier != cur.carrier_changes) {
-		cur.row.lastchange = time(nullptr);
+		cur.row.lastchange = stamp;
+		cur.row.flags = flags;
 	}
+	note_flags(flags);
 	memcpy(cur.row.name, name, IFNAME_SIZE);
-	cur.row.flags = flags;
-	cur.carrier_changes = carrier;
 	cur.index = ifi->ifi_index;
 	cur.valid = true;
 	return true;
@@ -417,18 +429,18 @@ static bool parse_link(nlmsghdr *h)
 
 static int query_link(const char *name)
 {
+	/* new links pass while we look: this read may find ours missing */
+	watch_filter(filtered_index < 0 ? 0 : filtered_index, true);
 	if (link_request(0, 0, name) < 0)
 		return -1;
 	nlmsghdr *h = nl_next();
 	if (!h || !parse_link(h)) {
 		int err = errno;
 		cur.valid = false;
-		if (err != EINTR)
-			watch_index(0);
 		errno = err;
 		return -1;	/* ENODEV: no such link */
 	}
-	watch_index(cur.index);
+	watch_filter(cur.index, false);
 	return 0;
 }
 

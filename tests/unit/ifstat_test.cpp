@@ -224,6 +224,14 @@ TEST_F(Sampler, ChangeTimeAndThePreviousOne)
 	/* the previous change, and how long it had lasted at the sample before */
 	EXPECT_EQ(text(2, 44, 33), "Thu Jan  1 00:15:00 1970 (0:0:1) ");
 
+	/* a down and an up between two samples: the up shown, the down at the right */
+	fake.rows[3].prevchange = 1100;
+	fake.rows[3].lastchange = 1250;
+	fake.rows[3].changes = 2;
+	advance(240);
+	EXPECT_EQ(text(2, 5, 33), "Thu Jan  1 00:20:50 1970 (0:0:0) ");
+	EXPECT_EQ(text(2, 44, 33), "Thu Jan  1 00:18:20 1970 (0:0:2) ");
+
 	fake.rows[3].lastchange = 0;
 	advance(1);
 	EXPECT_EQ(text(2, 5, 53), "last administrative change time unsupported by driver");
