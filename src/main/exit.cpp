@@ -2,7 +2,7 @@
  * Signals and the orderly exit.
  *
  * A handler only notes the signal and writes a byte into a pipe that every
- * wait of the program selects on, so a signal ends any wait at once however
+ * wait of the program polls, so a signal ends any wait at once however
  * many descriptors are ready, and one that arrives between two waits makes
  * the next one return.  Handlers are installed without SA_RESTART, so a
  * blocking system call elsewhere (a kernel query) returns EINTR and its
@@ -21,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -243,28 +244,31 @@ void check_signal()
 		cleanup_exit(pending_signal);
 }
 
-int wait_input(int nfds, fd_set *readable, int64_t timeout_ns)
+int wait_input(pollfd *fds, int n, int64_t timeout_ns)
 {
-	/* rounded up: a wait that ends a little early would only come round again */
-	int64_t us = timeout_ns > 0 ? (timeout_ns + 999) / 1000 : 0;
-	timeval timeout = {static_cast<time_t>(us / 1000000), static_cast<suseconds_t>(us % 1000000)};
-	int w = wake_pipe[0];
+	if (timeout_ns < 0)
+		timeout_ns = 0;
+	timespec timeout = {static_cast<time_t>(timeout_ns / SECOND), static_cast<long>(timeout_ns % SECOND)};
 
-	if (w >= 0) {
-		FD_SET(w, readable);
-		if (w >= nfds)
-			nfds = w + 1;
-	}
-	int n = select(nfds, readable, nullptr, nullptr, &timeout);
-	if (n > 0 && w >= 0 && FD_ISSET(w, readable)) {
+	/* poll, not select: any descriptor number will do, however many a starter left open */
+	fds[n] = {wake_pipe[0], POLLIN, 0};
+	int r = ppoll(fds, n + 1, &timeout, nullptr);
+	if (r < 0 && errno != EINTR)
+		fatal_perror("ERROR, wait for input");	/* it would fail again at once, for ever */
+	if (r > 0 && fds[n].revents) {
 		char drain[64];
-		while (read(w, drain, sizeof drain) > 0)
+		while (read(wake_pipe[0], drain, sizeof drain) > 0)
 			;
-		FD_CLR(w, readable);
-		n--;
+		r--;
 	}
 	check_signal();
-	return n;
+	return r < 0 ? 0 : r;
+}
+
+bool ready(const pollfd &p)
+{
+	/* a hangup or an error is read as such by whoever reads the descriptor */
+	return p.fd >= 0 && (p.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL));
 }
 
 /* The terminal is gone (end of file, an error): a hangup, status 1 as for SIGHUP. */

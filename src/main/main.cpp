@@ -10,44 +10,36 @@
 #include "main/main.h"
 #include "screen/screen.h"
 
-static void watch(fd_set *set, int *nfds, int fd)
-{
-	if (fd < 0)
-		return;
-	FD_SET(fd, set);
-	if (fd >= *nfds)
-		*nfds = fd + 1;
-}
+/* The sources of the one wait, each at its place; a source that is closed is -1, and ignored. */
+enum source { S_KEYS, S_CAPTURE, S_NOTICE, S_LOOKUP, S_WATCHER, NSOURCES };
 
 /*
  * The one wait: keys, capture output, the kernel's announcements and a
  * pending host name look-up, until the next sample or time-out is due.
  * Keys come first in every pass.  Once the capture program has ended its
- * descriptor is gone from the set, so the loop still sleeps.
+ * descriptor is gone from the wait, so the loop still sleeps.
  */
 [[noreturn]] static void main_loop(const char *ifname, const char *expr)
 {
 	for (;;) {
-		fd_set readable;
-		int nfds = 0;
-
-		FD_ZERO(&readable);
-		watch(&readable, &nfds, 0);
-		watch(&readable, &nfds, st.capture);
-		watch(&readable, &nfds, st.notice_fd);
-		watch(&readable, &nfds, st.lookup_fd);
-		watch(&readable, &nfds, st.watcher_fd);
+		pollfd fds[NSOURCES + 1] = {
+			{0, POLLIN, 0},
+			{st.capture, POLLIN, 0},
+			{st.notice_fd, POLLIN, 0},
+			{st.lookup_fd, POLLIN, 0},
+			{st.watcher_fd, POLLIN, 0},
+		};
 		int64_t due = std::min(if_next_due(), capture_next_due());
-		if (wait_input(nfds, &readable, due - pf_mono_ns()) > 0) {
-			if (FD_ISSET(0, &readable))
+		if (wait_input(fds, NSOURCES, due - pf_mono_ns()) > 0) {
+			if (ready(fds[S_KEYS]))
 				handle_key();
-			if (st.capture >= 0 && FD_ISSET(st.capture, &readable))
+			if (ready(fds[S_CAPTURE]) && st.capture >= 0)
 				read_capture(ifname);
-			if (st.notice_fd >= 0 && FD_ISSET(st.notice_fd, &readable))
+			if (ready(fds[S_NOTICE]))
 				if_notice(ifname);
-			if (st.lookup_fd >= 0 && FD_ISSET(st.lookup_fd, &readable))
+			if (ready(fds[S_LOOKUP]) && st.lookup_fd >= 0)
 				lookup_read();
-			if (st.watcher_fd >= 0 && FD_ISSET(st.watcher_fd, &readable))
+			if (ready(fds[S_WATCHER]) && st.watcher_fd >= 0)
 				watcher_gone();
 		}
 		if (resize_pending)

@@ -9,7 +9,7 @@
 #include <ctime>
 #include <curses.h>
 #include <netdb.h>
-#include <sys/select.h>
+#include <poll.h>
 #include <sys/time.h>
 #include <sys/types.h>
 #include <termios.h>
@@ -128,8 +128,14 @@ bool make_lockpath(char *buf, size_t size, const char *ifname);
 void reset_signals();
 void install_signals();
 void child_signals();
-/* Waits for input or a signal, at most timeout_ns; ends the process if a terminating signal came. */
-int wait_input(int nfds, fd_set *readable, int64_t timeout_ns);
+/*
+ * Waits until one of fds[0..n) is ready or a signal came, at most
+ * timeout_ns; fds has room for one more entry, the signal pipe's.  The
+ * number ready (0: time-out or another signal); ends the process if a
+ * terminating signal came, or if the wait itself fails.
+ */
+int wait_input(pollfd *fds, int n, int64_t timeout_ns);
+bool ready(const pollfd &p);	/* readable, at its end, or in error: to be read */
 void check_signal();	/* ends the process if a terminating signal came */
 extern volatile sig_atomic_t resize_pending;
 extern volatile sig_atomic_t continued;	/* SIGCONT: we were stopped */

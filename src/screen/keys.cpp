@@ -60,13 +60,11 @@ void command_menu()
 	menu_entry(w, highlight, true);
 
 	for (bool open = true; open;) {
-		fd_set readable;
+		pollfd keys[2] = {{0, POLLIN, 0}};
 
 		wstandend(w);
 		wrefresh(w);
-		FD_ZERO(&readable);
-		FD_SET(0, &readable);
-		if (wait_input(1, &readable, MENU_TIMEOUT) <= 0)
+		if (wait_input(keys, 1, MENU_TIMEOUT) <= 0)
 			break;
 		int key = wgetch(w);
 		if (key == ERR)

@@ -150,6 +150,30 @@ st=$?
 check "an unquoted expression: status 1 and the usage text" \
 	bash -c '[ "$0" = 1 ] && grep -q "^ravlet -b -e <expr>" "$1"' "$st" "$T/err"
 
+# A starter that leaves descriptors 3 to 1100 open: ours lie beyond any select() set.
+WRAP=("$PY" -c 'import os, resource, sys
+resource.setrlimit(resource.RLIMIT_NOFILE, (4096, 4096))
+fd = os.open("/dev/null", os.O_RDONLY)
+os.set_inheritable(fd, True)
+for n in range(fd + 1, 1101): os.dup2(fd, n)
+os.execvp(sys.argv[1], sys.argv[1:])')
+start 80x24 -i vt0 -e icmp
+WRAP=()
+highest() { ls "/proc/$RPID/fd" | sort -n | tail -1; }
+check "1100 descriptors inherited: figures come" within 3 figure_is 5 70 9 != -
+check "... ravlet's own descriptors above 1100 ($(highest))" test "$(highest)" -gt 1100
+check "... capture lines" ping_until 'ICMP echo request'
+t0=$(ticks "$RPID")
+sleep 3
+spent=$(( $(ticks "$RPID") - t0 ))
+check "... an idle wait, not a busy loop ($spent ticks in 3 s)" test "$spent" -le 5
+keys Enter
+check "... the menu opens" wait_for 'Command' 2
+keys Escape
+keys C-c
+wait_exit 5
+check "... control-C ends it with status 0" test "$STATUS" = 0
+
 # Too few descriptors: the message names the cause.
 start 80x24 -i vt0 -e icmp
 kill "$RPID"; wait_exit
