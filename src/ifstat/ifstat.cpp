@@ -501,6 +501,23 @@ void if_update(const char *ifname)
 	refresh_upper();
 }
 
+/*
+ * Continued after a stop (SIGSTOP, ^Z): the per-second figures start from
+ * now, or the first would hold the whole stop under its "/s" label.  The
+ * minute and hour windows count on across it.
+ */
+void if_resume(const char *ifname)
+{
+	if_row r;
+
+	st.next_sample = pf_mono_ns() + SECOND;
+	if (st.mib_row && pf_row(st.mib_row, &r) == 0 &&
+	    strncmp(r.name, ifname, IFNAME_SIZE) == 0 && !counters_fell(r))
+		read_counters(r, st.snap_second);
+	else
+		check_signal();
+}
+
 int64_t if_next_due()
 {
 	return std::min(st.next_sample, lookup_due());

@@ -44,8 +44,10 @@ enum source { S_KEYS, S_CAPTURE, S_NOTICE, S_LOOKUP, S_WATCHER, NSOURCES };
 		}
 		if (resize_pending)
 			screen_resize(ifname);
-		if (continued)
+		if (continued) {
+			if_resume(ifname);
 			screen_continue();
+		}
 		if_update(ifname);
 		capture_follow(ifname, expr);
 	}

@@ -83,5 +83,22 @@ for ((i = 0; i < 48; i++)); do
 done
 check "packets every 0.98 s: inbytes/s one packet's worth ($one readings of one, $two of two, $other else)" \
 	test "$two" -le 6 -a "$one" -ge 36
+
+# Stopped for 5 s under a flow of 5 packets a second, then continued: the
+# first /s covers one second, not the stop.
+ip netns exec "$NSB" ping -q -i 0.2 -s 1000 -c 60 10.77.0.1 > /dev/null 2>&1 &
+OWN_PIDS+=($!)
+sleep 2
+kill -STOP "$RPID"
+sleep 5
+kill -CONT "$RPID"
+most=0
+for ((i = 0; i < 10; i++)); do
+	v=$(row 5 70 9 | tr -d ' ')
+	[ "$v" -gt "$most" ] 2>/dev/null && most=$v
+	sleep 0.2
+done
+check "stopped 5 s and continued: the first inbytes/s is one second's worth ($most)" \
+	test "$most" -ge 3000 -a "$most" -lt 9000
 kill "$RPID"; wait_exit
 finish
