@@ -90,6 +90,24 @@ check "a router advertisement moves no change time" test "$(row 2)" = "$before"
 kill "$RPID"; wait_exit
 no_ipv6 "$NSB" vt1
 
+# A carrier lost and back (the far end down and up) is no change; a down
+# and an up in one burst are two: the up shown, the down at the right.
+start 80x24 -i vt0 -e icmp
+wait_for 'alpha\.test'
+within 2 shows '^chg: [A-Z]'
+before=$(row 2)
+ip -n "$NSB" link set vt1 down
+sleep 1.2
+ip -n "$NSB" link set vt1 up
+sleep 1.2
+check "the carrier lost and back: no change" test "$(row 2)" = "$before"
+printf 'link set vt0 down\nlink set vt0 up\n' | ip -n "$NS" -batch -
+prev_shown() { [ -n "$(row 2 44 | tr -d ' ')" ]; }
+check "a down and an up in one burst: a change, and the one before it at the right" \
+	within 3 prev_shown
+check "... both of the burst's moment" test "$(row 2 5 24)" = "$(row 2 44 24)"
+kill "$RPID"; wait_exit
+
 # Steps of the wall clock (libfaketime, the monotonic clock left alone).
 FT=$(ls /usr/lib/*/faketime/libfaketime.so.1 2>/dev/null | head -1)
 if [ -z "$FT" ]; then
