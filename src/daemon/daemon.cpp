@@ -18,12 +18,15 @@
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "daemon/daemon.h"
 #include "main/main.h"
 
 constexpr int PID_WAIT_MS = 1000;	/* for a new holder to write its pid */
+constexpr int START_WAIT_S = 5;	/* for the detached monitor to report that it runs */
+constexpr int REPORT_FD = 3;	/* the detached monitor's end of that report */
 
 [[noreturn]] static void fail(const char *what)
 {
@@ -143,16 +146,64 @@ static void absolute_tty()
 	st.tty_path = path;
 }
 
-/* Returns in the detached child, with 0, 1 and 2 on the device and TERM set. */
+/*
+ * The starter's side: it stays until the detached monitor has its terminal
+ * and the lock, so that its status says whether a monitor runs (scripts,
+ * rc.d and systemd read it).  Until then the monitor's messages are on the
+ * starter's standard error; it reports on the pipe once it runs.
+ */
+[[noreturn]] static void await_start(int fd, pid_t child)
+{
+	int64_t deadline = pf_mono_ns() + START_WAIT_S * SECOND;
+	char ok;
+	ssize_t n = -1;
+
+	for (;;) {
+		int64_t left = deadline - pf_mono_ns();
+		pollfd report[2] = {{fd, POLLIN, 0}};
+		if (left <= 0) {
+			/* not reaped: a child stuck in an open may not go at once */
+			kill(child, SIGKILL);
+			fprintf(stderr, "ERROR, background monitor did not start within %d s, terminating!\n",
+				START_WAIT_S);
+			exit(1);
+		}
+		if (wait_input(report, 1, left) > 0 &&
+		    ((n = read(fd, &ok, 1)) >= 0 || errno != EINTR))
+			break;
+	}
+	if (n == 1)
+		exit(0);
+	/* ended before it ran: its message is out, unless a signal ended it */
+	int status = 0;
+	while (waitpid(child, &status, 0) < 0 && errno == EINTR)
+		;
+	if (WIFSIGNALED(status))
+		fprintf(stderr, "ERROR, background monitor ended by signal %d before it ran, terminating!\n",
+			WTERMSIG(status));
+	exit(1);
+}
+
+/*
+ * Returns in the detached child, with 0 and 1 on the device and TERM set;
+ * descriptor 2 stays the starter's until daemon_ready, so that whatever
+ * fails before the monitor runs is reported where it was started.
+ */
 void daemonize()
 {
-	absolute_tty();
-	pid_t pid = fork();
+	int report[2];
 
+	absolute_tty();
+	if (pipe(report) < 0)
+		fail("ERROR, daemonize/fork");
+	pid_t pid = fork();
 	if (pid < 0)
 		fail("ERROR, daemonize/fork");
-	if (pid > 0)
-		exit(0);
+	if (pid > 0) {
+		close(report[1]);
+		await_start(report[0], pid);
+	}
+	close(report[0]);
 
 	(void)!chdir("/");
 	if (setsid() < 0)
@@ -166,12 +217,12 @@ void daemonize()
 		fail("ERROR, dup2 stdin");
 	if (dup2(fd, 1) < 0)
 		fail("ERROR, dup2 stdout");
-	if (dup2(fd, 2) < 0)
-		fail("ERROR, dup2 stderr");
-	if (fd > 2 && close(fd) < 0)
+	if (fd > 1 && close(fd) < 0)
 		fail("ERROR, close in daemonize");
 	/* whatever else the starter left open (a pipe it reads until we end) is not ours */
-	closefrom(3);
+	if (dup2(report[1], REPORT_FD) < 0)
+		fail("ERROR, daemonize/fork");
+	closefrom(REPORT_FD + 1);
 	if (ioctl(0, TIOCSCTTY, 0) < 0)
 		fail("ERROR, cannot setup tty as controlling terminal");
 
@@ -180,6 +231,17 @@ void daemonize()
 		return;
 	if (setenv("TERM", st.term_type, 1) < 0)
 		fail("ERROR, setenv TERM failed");
+}
+
+/* The monitor runs: its errors go to its own terminal now, and the starter may go. */
+void daemon_ready()
+{
+	if (dup2(0, 2) < 0) {
+		perror("ERROR, dup2 stderr");
+		cleanup_exit(1);
+	}
+	(void)!write(REPORT_FD, "", 1);
+	close(REPORT_FD);
 }
 
 /* The path still names the file open on fd (not a link to it); async-signal-safe. */

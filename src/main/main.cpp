@@ -79,6 +79,7 @@ int main(int argc, char **argv)
 		check_lockfile(st.lockpath);
 		daemonize();
 		write_lockfile(st.lockpath);
+		daemon_ready();
 	}
 	install_signals();
 	if_init(ifname);

@@ -11,7 +11,7 @@ LOCK=/var/run/ravlet-$IF.pid
 ip -n "$NS" link add "$IF" type veth peer name "${IF}p"
 ip -n "$NS" addr add 10.80.0.1/24 brd 10.80.0.255 dev "$IF"
 ip -n "$NS" link set "$IF" up
-cleanup_lock() { rm -f "$LOCK"; cleanup; }
+cleanup_lock() { rm -f "$LOCK" "/var/run/ravlet-${IF}p.pid"; cleanup; }
 trap cleanup_lock EXIT
 
 # A fresh target terminal for each start; sets TTY, and SESSION for the
@@ -132,16 +132,46 @@ check "an unknown terminal type: reported on the target terminal" \
 check "... and no lock file is left" within 2 test ! -e "$LOCK"
 check "... nor any process" within 2 ns_empty
 
+# A start that fails says so to its starter, with status 1.
 bg -- -b -r "$T/nodevice" -t vt220 -i "$IF"
-sleep 0.5
-check "-r naming nothing: the detached child reports it" \
-	grep -q '^ERROR, cannot open redirected device: No such file or directory$' "$T/bgerr"
+check "-r naming nothing: status 1 and the reason, to the starter" \
+	bash -c '[ "$0" = 1 ] && grep -q "^ERROR, cannot open redirected device: No such file or directory$" "$1"' \
+	"$BSTATUS" "$T/bgerr"
 touch "$T/plain"
 bg -- -b -r "$T/plain" -t vt220 -i "$IF"
-check "-r naming a regular file: the starting shell sees 0" test "$BSTATUS" = 0
+check "-r naming a regular file: status 1 and the reason, to the starter" \
+	bash -c '[ "$0" = 1 ] && grep -q "^ERROR, device is not a tty!: " "$1"' "$BSTATUS" "$T/bgerr"
+check "... and no lock file" test ! -e "$LOCK"
+
+# Aimed at a terminal where another monitor runs (another interface, so
+# another lock): refused to the starter, nothing written on that screen.
+target
+bg -- -b -r "$TTY" -t vt220 -i "$IF"
+wait_for "ravlet \(1\.4\) -+ $IF -"
+PID=$(lockpid)
+bg -- -b -r "$TTY" -t vt220 -i "${IF}p"
+check "a terminal another monitor holds: status 1 and the reason, to the starter" \
+	bash -c '[ "$0" = 1 ] && grep -q "^ERROR, cannot setup tty as controlling terminal: " "$1"' \
+	"$BSTATUS" "$T/bgerr"
 sleep 0.5
-check "... the detached child reports it" grep -q '^ERROR, device is not a tty!: ' "$T/bgerr"
-check "... and leaves no lock file" test ! -e "$LOCK"
+check "... nothing of it on the running monitor's screen" bash -c '! grep -q ERROR <<< "$0"' "$(screen)"
+check "... no lock file of its own" test ! -e "/var/run/ravlet-${IF}p.pid"
+kill "$PID"; wait_ended "$PID"
+
+# A start that hangs (the device's open held up 8 s): given up after 5 s.
+if command -v strace > /dev/null; then
+	target
+	s0=$(date +%s%N)
+	env -i PATH="$PATH" setsid -w ip netns exec "$NS" strace -f -qq -o /dev/null -P "$TTY" -e trace=openat \
+		-e inject=openat:delay_enter=8000000 "$RAVLET" -b -r "$TTY" -t vt220 -i "$IF" \
+		< /dev/null > /dev/null 2> "$T/bgerr"
+	BSTATUS=$?
+	check "a start held up: status 1 and the bound named" \
+		bash -c '[ "$0" = 1 ] && grep -q "^ERROR, background monitor did not start within 5 s" "$1"' \
+		"$BSTATUS" "$T/bgerr"
+	check "... and no monitor left" within 2 test -z "$(monitors)"
+	check "... nor a lock file" test ! -e "$LOCK"
+fi
 
 # A foreground monitor leaves another monitor's lock file alone.
 printf '%s' "$$" > "$LOCK"
