@@ -7,8 +7,9 @@
  *             more lines in that same write
  *   p TEXT    write TEXT without a line end (half a line)
  *   b N       write N numbered packet lines in one write
+ *   e TEXT    write TEXT and a line end to standard error, as tcpdump's messages
  *   s MS      sleep MS milliseconds
- *   x         end at once, with status 0
+ *   x [N]     end at once, with status N (0 if none)
  *
  * After the last command it waits for its SIGTERM, as tcpdump would.
  */
@@ -18,11 +19,11 @@
 #include <string>
 #include <unistd.h>
 
-static void put(const std::string &s)
+static void put(const std::string &s, int fd = 1)
 {
 	size_t off = 0;
 	while (off < s.size()) {
-		ssize_t n = write(1, s.data() + off, s.size() - off);
+		ssize_t n = write(fd, s.data() + off, s.size() - off);
 		if (n <= 0)
 			exit(1);
 		off += n;
@@ -62,6 +63,9 @@ int main(int argc, char **argv)
 		case 'p':
 			put(unescape(arg));
 			break;
+		case 'e':
+			put(unescape(arg) + "\n", 2);
+			break;
 		case 'b': {
 			std::string burst;
 			int n = atoi(arg);
@@ -74,7 +78,7 @@ int main(int argc, char **argv)
 			usleep(atoi(arg) * 1000);
 			break;
 		case 'x':
-			return 0;
+			return atoi(arg);
 		}
 	}
 	for (;;)

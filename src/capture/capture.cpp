@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "capture/capture.h"
+#include "ifstat/ifstat.h"
 #include "main/main.h"
 #include "screen/screen.h"
 
@@ -101,12 +102,32 @@ void watcher_gone()
 	start_watcher();
 }
 
+/* Both ends of a pipe, the reading end ours alone (close-on-exec) and never blocking. */
+static int reading_pipe(int fd[2])
+{
+	if (pipe(fd) < 0)
+		return -1;
+	fcntl(fd[0], F_SETFD, FD_CLOEXEC);
+	fcntl(fd[0], F_SETFL, fcntl(fd[0], F_GETFL) | O_NONBLOCK);
+	return 0;
+}
+
+static void close_pipe(int fd[2])
+{
+	int saved = errno;
+
+	close(fd[0]);
+	close(fd[1]);
+	errno = saved;
+}
+
 /*
  * Starts the capture program with its output on a pipe and returns the
- * pipe's reading end, non-blocking, or -1 with errno set.  A program that
- * cannot be run is not reported: its child ends with 127 and the pipe with
- * end of file.  The program gets our terminal as its standard input, the
- * pipe as its output, and no other descriptor of ours or of whoever
+ * pipe's reading end, non-blocking, or -1 with errno set.  Its messages go
+ * to a pipe of ours (st.cap_err), never to the terminal: the last of them
+ * says why it ended.  A program that cannot be run leaves its reason in
+ * st.capture_errno, and the pipe at its end.  The program gets our terminal
+ * as its standard input, and no other descriptor of ours or of whoever
  * started us; the watcher (or, where it keeps root, the kernel's
  * parent-death signal) ends it if we die without our orderly exit.
  */
@@ -116,52 +137,75 @@ int mpopen(const char *ifname, const char *expr)
 	char *argv[] = {const_cast<char *>("tcpdump"), const_cast<char *>("-li"),
 			const_cast<char *>(ifname), const_cast<char *>(expr), nullptr};
 	pid_t parent = getpid();
-	int fd[2];
+	int fd[2], err[2], exec_report[2];
 
 	if (st.watcher_fd < 0)
 		start_watcher();
-	if (pipe(fd) < 0)
+	if (reading_pipe(fd) < 0)
 		return -1;
-	fcntl(fd[0], F_SETFD, FD_CLOEXEC);
+	if (reading_pipe(err) < 0) {
+		close_pipe(fd);
+		return -1;
+	}
+	/* closed by a successful exec; a failed one writes its errno there */
+	if (pipe(exec_report) < 0) {
+		close_pipe(fd);
+		close_pipe(err);
+		return -1;
+	}
+	fcntl(exec_report[0], F_SETFD, FD_CLOEXEC);
 	pid_t pid = vfork();
 	if (pid < 0) {
-		int saved = errno;
-		close(fd[0]);
-		close(fd[1]);
-		errno = saved;
+		close_pipe(fd);
+		close_pipe(err);
+		close_pipe(exec_report);
 		return -1;
 	}
 	if (pid == 0) {
 		child_signals();
 		if (pf_die_with_parent(parent) < 0)
 			_exit(127);
-		close(fd[0]);
-		if (fd[1] != 1) {
-			dup2(fd[1], 1);
-			close(fd[1]);
-		}
-		/*
-		 * Its messages would land in the middle of the screen; and with
-		 * descriptor 2 closed, the first file it opens would take its
-		 * place and receive them.
-		 */
-		int null = open("/dev/null", O_WRONLY);
-		if (null >= 0 && null != 2) {
-			dup2(null, 2);
-			close(null);
-		}
-		closefrom(3);
+		dup2(fd[1], 1);
+		dup2(err[1], 2);
+		dup2(exec_report[1], 3);
+		fcntl(3, F_SETFD, FD_CLOEXEC);
+		closefrom(4);
 		execv(prog, argv);
+		int e = errno;
+		(void)!write(3, &e, sizeof e);
 		_exit(127);
 	}
+	/* vfork returns once the child has run the program or given up */
+	close(fd[1]);
+	close(err[1]);
+	close(exec_report[1]);
+	if (read(exec_report[0], &st.capture_errno, sizeof st.capture_errno) !=
+	    static_cast<ssize_t>(sizeof st.capture_errno))
+		st.capture_errno = 0;
+	close(exec_report[0]);
+	st.capture_path = prog;
 	st.child_pid = pid;
 	watch_child(pid);
 	st.cap_len = 0;
 	st.cap_tail = false;
-	close(fd[1]);
-	/* a half-written line must never hold up keys and statistics */
-	fcntl(fd[0], F_SETFL, fcntl(fd[0], F_GETFL) | O_NONBLOCK);
+	st.cap_err = err[0];
+	st.err_line = last_line{};
 	return fd[0];
+}
+
+/* The capture program's messages: kept only as far as the last line. */
+void read_capture_errors()
+{
+	char buf[4096];
+	ssize_t n;
+
+	while ((n = read(st.cap_err, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+		if (n > 0)
+			keep_last_line(&st.err_line, std::string_view(buf, n));
+	if (n == 0) {
+		close(st.cap_err);
+		st.cap_err = -1;
+	}
 }
 
 /* A line of ours in the pane, not one of the capture program's. */
@@ -187,14 +231,52 @@ void pane_note_error(const char *what, int err, int retry)
 	pane_note("[%s could not start: %s; again in %d s]", what, strerror(err), retry);
 }
 
-/* The capture program has closed its output: collect it, at once if it has ended. */
+/*
+ * Why the capture program ended, in one line of the pane: it could not be
+ * run; or the interface went away or down, and it starts again when the
+ * interface comes back; or, the interface still there, its own last
+ * message (an expression it rejected, say), in its visible form and cut
+ * to fit.  It is not started again while the interface stays as it is.
+ */
+static void note_end(const char *ifname, int status)
+{
+	if (st.capture_errno) {
+		pane_note("[tcpdump could not be run: %s: %s]", st.capture_path,
+			  strerror(st.capture_errno));
+	} else if (!st.if_up) {
+		pane_note("[tcpdump has ended; it starts again when %s comes back]", ifname);
+	} else if (st.err_line.len > 0 && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
+		constexpr char head[] = "[tcpdump has ended: ";
+		char why[SHOWN_SIZE];
+		visible_text(std::string_view(st.err_line.text, st.err_line.len),
+			     COLS - 1 - static_cast<int>(sizeof head), why, sizeof why);
+		pane_note("%s%s]", head, why);
+	} else {
+		pane_note("[tcpdump has ended]");
+	}
+}
+
+/*
+ * The capture program has closed its output: collect it, at once if it
+ * has ended, with its last messages; the interface is looked at afresh to
+ * tell why it ended.
+ */
 void reap_capture(const char *ifname)
 {
-	if (st.child_pid <= 0 || waitpid(st.child_pid, nullptr, WNOHANG) != st.child_pid)
+	int status = 0;
+
+	if (st.child_pid <= 0 || waitpid(st.child_pid, &status, WNOHANG) != st.child_pid)
 		return;
 	st.child_pid = 0;
 	watch_child(0);
-	pane_note("[tcpdump has ended; it starts again when %s comes back]", ifname);
+	if (st.cap_err >= 0)
+		read_capture_errors();
+	if (st.cap_err >= 0) {
+		close(st.cap_err);
+		st.cap_err = -1;
+	}
+	if_refresh(ifname);
+	note_end(ifname, status);
 }
 
 int64_t capture_next_due()
@@ -221,7 +303,8 @@ void capture_follow(const char *ifname, const char *expr)
 	if (st.capture >= 0) {
 		st.capture_retry = 0;
 		st.capture_backoff = 0;
-		pane_note("[tcpdump started again on %s]", ifname);
+		if (!st.capture_errno)
+			pane_note("[tcpdump started again on %s]", ifname);
 		return;
 	}
 	st.capture_backoff = next_backoff(st.capture_backoff);

@@ -13,6 +13,7 @@ void capture_follow(const char *ifname, const char *expr);
 int64_t capture_next_due();	/* the monotonic time a new start is due */
 void pane_note_error(const char *what, int err, int retry);
 void read_capture(const char *ifname);
+void read_capture_errors();	/* its messages' pipe is readable */
 
 /* Pure helpers. */
 constexpr size_t LINE_SIZE = 1024;	/* one line, as the filter sees it */
@@ -20,3 +21,10 @@ constexpr size_t SHOWN_SIZE = 2 * LINE_SIZE;	/* its visible form: ^X takes two b
 size_t next_piece(const char *data, size_t len, bool eof);
 bool piece_shown(std::string_view piece, bool *in_long_line);
 bool filter_line(std::string_view line, std::string_view host, int cols, char out[SHOWN_SIZE]);
+/* The last line that is not empty, as the text comes in pieces; a long one cut. */
+struct last_line {
+	char text[LINE_SIZE];
+	size_t len;
+	bool done;	/* its line end came: the next text begins another */
+};
+void keep_last_line(last_line *l, std::string_view data);

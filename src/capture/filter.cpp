@@ -114,6 +114,22 @@ bool filter_line(std::string_view in, std::string_view host, int cols, char out[
 	return true;
 }
 
+void keep_last_line(last_line *l, std::string_view data)
+{
+	for (char c : data) {
+		if (c == '\n') {
+			l->done = l->len > 0;
+			continue;
+		}
+		if (l->done) {
+			l->len = 0;
+			l->done = false;
+		}
+		if (l->len < sizeof l->text)
+			l->text[l->len++] = c;
+	}
+}
+
 /*
  * Shows the complete lines in the buffer and keeps the incomplete rest.
  * Of many lines only the last window's worth can be seen, so only those are

@@ -501,6 +501,13 @@ void if_update(const char *ifname)
 	refresh_upper();
 }
 
+/* The configuration now, not at the next pass: the capture asks why its program ended. */
+void if_refresh(const char *ifname)
+{
+	st.conf_due = false;
+	read_config(ifname, pf_mono_ns());
+}
+
 /*
  * Continued after a stop (SIGSTOP, ^Z): the per-second figures start from
  * now, or the first would hold the whole stop under its "/s" label.  The

@@ -8,6 +8,7 @@ void if_init(const char *ifname);
 void if_update(const char *ifname);	/* after every wake-up: what is due */
 void if_notice(const char *ifname);	/* the kernel announced changes */
 void if_resume(const char *ifname);	/* continued after a stop */
+void if_refresh(const char *ifname);	/* the configuration read at once */
 int64_t if_next_due();	/* the monotonic time the sampler or look-up wants to run */
 void forget_fields();	/* the window was drawn anew: write every figure again */
 void redraw_fields();	/* the window was drawn anew: the figures last shown, at once */

@@ -35,6 +35,7 @@ static state initial_state()
 
 	s.if_sock = -1;
 	s.capture = -1;
+	s.cap_err = -1;
 	s.lock_fd = -1;
 	s.notice_fd = -1;
 	s.watcher_fd = -1;

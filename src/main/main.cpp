@@ -11,11 +11,11 @@
 #include "screen/screen.h"
 
 /* The sources of the one wait, each at its place; a source that is closed is -1, and ignored. */
-enum source { S_KEYS, S_CAPTURE, S_NOTICE, S_LOOKUP, S_WATCHER, NSOURCES };
+enum source { S_KEYS, S_CAPTURE, S_CAPERR, S_NOTICE, S_LOOKUP, S_WATCHER, NSOURCES };
 
 /*
- * The one wait: keys, capture output, the kernel's announcements and a
- * pending host name look-up, until the next sample or time-out is due.
+ * The one wait: keys, capture output and messages, the kernel's
+ * announcements and a pending host name look-up, until the next sample or time-out is due.
  * Keys come first in every pass.  Once the capture program has ended its
  * descriptor is gone from the wait, so the loop still sleeps.
  */
@@ -25,6 +25,7 @@ enum source { S_KEYS, S_CAPTURE, S_NOTICE, S_LOOKUP, S_WATCHER, NSOURCES };
 		pollfd fds[NSOURCES + 1] = {
 			{0, POLLIN, 0},
 			{st.capture, POLLIN, 0},
+			{st.cap_err, POLLIN, 0},
 			{st.notice_fd, POLLIN, 0},
 			{st.lookup_fd, POLLIN, 0},
 			{st.watcher_fd, POLLIN, 0},
@@ -35,6 +36,8 @@ enum source { S_KEYS, S_CAPTURE, S_NOTICE, S_LOOKUP, S_WATCHER, NSOURCES };
 				handle_key();
 			if (ready(fds[S_CAPTURE]) && st.capture >= 0)
 				read_capture(ifname);
+			if (ready(fds[S_CAPERR]) && st.cap_err >= 0)
+				read_capture_errors();
 			if (ready(fds[S_NOTICE]))
 				if_notice(ifname);
 			if (ready(fds[S_LOOKUP]) && st.lookup_fd >= 0)

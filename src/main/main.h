@@ -14,6 +14,7 @@
 #include <sys/types.h>
 #include <termios.h>
 
+#include "capture/capture.h"
 #include "ifstat/ifstat.h"
 #include "platform/netif.h"
 
@@ -57,6 +58,9 @@ struct state {
 	int64_t capture_retry;	/* a start that failed is tried again then; 0: none */
 	int capture_backoff;	/* seconds before the try after that */
 	bool cap_tail;		/* inside a long line, whose later pieces are not shown */
+	int cap_err;		/* its messages' pipe, -1 when none or at its end */
+	int capture_errno;	/* why the program could not be run; 0: it ran */
+	const char *capture_path;	/* the program run */
 
 	/* screen */
 	WINDOW *upper_win;
@@ -109,6 +113,7 @@ struct state {
 	/* Large buffers last: an idle second touches none of them, and the
 	 * fields it does touch stay on a few pages. */
 	char cap_buf[CAPTURE_BUF_SIZE];	/* capture output not yet shown: partial line */
+	last_line err_line;	/* the capture program's last message */
 	char lockpath[LOCKPATH_SIZE];
 	alignas(8) char conf_buf[CONF_SIZE];	/* the configuration list */
 	char host_name[NI_MAXHOST];

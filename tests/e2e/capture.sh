@@ -3,6 +3,7 @@
 # exact cases (bursts, half lines, an early end).
 RAVLET=$1
 SCRIPTED=$2
+NOCAPTURE=$5
 . "$(dirname "$0")/lib.sh"
 require_root
 net_up
@@ -56,8 +57,8 @@ sleep 2
 t0=$(ticks "$RPID")
 sleep 2
 t1=$(ticks "$RPID")
-check "a rejected expression: nothing of tcpdump's in the pane, one line of ours" \
-	test "$(pane | grep -v '^$')" = "[tcpdump has ended; it starts again when vt0 comes back]"
+check "a rejected expression: one line of ours with tcpdump's own reason" \
+	test "$(pane | grep -v '^$')" = "[tcpdump has ended: tcpdump: can't parse filter expression: syntax error]"
 check "... and the monitor sleeps ($((t1 - t0)) ticks in 2 s)" test "$((t1 - t0))" -le 2
 kill "$RPID"; wait_exit
 check "... and ends on SIGTERM" test "$STATUS" = 15
@@ -107,7 +108,7 @@ SCRIPT
 start 80x24 -i vt0 -e "$T/script2"
 check "a burst: the newest line at the bottom" wait_for 'tcpdump has ended'
 check "... the lines before it in order, then the end of the program" \
-	test "$(row 20)|$(row 21)|$(row 22)|$(row 23)" = "12:00:00 IP burst line 499|12:00:00 IP burst line 500|12:00:09 IP last one|[tcpdump has ended; it starts again when vt0 comes back]"
+	test "$(row 20)|$(row 21)|$(row 22)|$(row 23)" = "12:00:00 IP burst line 499|12:00:00 IP burst line 500|12:00:09 IP last one|[tcpdump has ended]"
 check "... each shown once" test "$(screen | grep -c 'burst line 500$')" = 1
 sleep 1
 t0=$(ticks "$RPID")
@@ -117,6 +118,21 @@ check "the program ended early: the monitor sleeps ($((t1 - t0)) ticks in 2 s)" 
 keys C-c 2>/dev/null
 kill "$RPID" 2>/dev/null; wait_exit
 check "... and ends normally" test -n "$STATUS"
+
+# Its last message when it fails, in its visible form and cut to the width;
+# a program that is not there, named with the reason.
+printf 'e tcpdump: listening on vt0\ne tcpdump: \033[2Jbad\tthing %s\nx 1\n' "$(printf 'y%.0s' $(seq 100))" > "$T/script4"
+start 80x24 -i vt0 -e "$T/script4"
+wait_for 'tcpdump has ended' 3
+check "its last message: visible, cut to 79 columns" \
+	test "$(pane | grep -v '^$')" = "[tcpdump has ended: tcpdump: ^[[2Jbad^Ithing $(printf 'y%.0s' $(seq 33))]"
+kill "$RPID"; wait_exit
+RAVLET=$NOCAPTURE start 80x24 -i vt0 -e icmp
+wait_for 'could not be run' 3
+note="[tcpdump could not be run: $(dirname "$NOCAPTURE")/no-such-tcpdump: No such file or directory]"
+check "no program to run: named, with the reason (cut to the width)" \
+	test "$(pane | grep -v '^$')" = "${note:0:79}"
+kill "$RPID"; wait_exit
 
 # Text that the network shapes: control characters, and a long line whose
 # later pieces look like packet lines of their own.

@@ -147,6 +147,22 @@ TEST_F(Visible, MultibyteTextByItsWidthAndInvalidBytesAsQuestionMarks)
 	EXPECT_EQ(vis("h\xc3\xa9"), "h??");
 }
 
+/* tcpdump's messages come in pieces of any size: the last line that says something. */
+TEST(Messages, TheLastLineWhateverThePieces)
+{
+	last_line l{};
+	auto text = [&] { return std::string(l.text, l.len); };
+
+	keep_last_line(&l, "tcpdump: listening on vt0\ntcpdump: can't par");
+	EXPECT_EQ(text(), "tcpdump: can't par");
+	keep_last_line(&l, "se filter expression\n\n");
+	EXPECT_EQ(text(), "tcpdump: can't parse filter expression");	/* not the empty one after it */
+	keep_last_line(&l, "(No such device exists)");
+	EXPECT_EQ(text(), "(No such device exists)");	/* without its line end, too */
+	keep_last_line(&l, "\n" + std::string(3000, 'z'));
+	EXPECT_EQ(l.len, LINE_SIZE);	/* a long one cut, never past the buffer */
+}
+
 TEST(Layout, WidthsAndTheMinimum)
 {
 	char title[TITLE_SIZE];
