@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -249,7 +250,7 @@ static void note_end(const char *ifname, int status)
 		constexpr char head[] = "[tcpdump has ended: ";
 		char why[SHOWN_SIZE];
 		visible_text(std::string_view(st.err_line.text, st.err_line.len),
-			     COLS - 1 - static_cast<int>(sizeof head), why, sizeof why);
+			     std::max(COLS - 1 - static_cast<int>(sizeof head), 0), why, sizeof why);
 		pane_note("%s%s]", head, why);
 	} else {
 		pane_note("[tcpdump has ended]");

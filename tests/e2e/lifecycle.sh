@@ -101,8 +101,8 @@ check "tcpdump inherits neither the starter's descriptors 10 and 251" \
 check "... nor any of ravlet's beyond its input and output" \
 	test -z "$(comm -12 <(echo "$mine") <(echo "$theirs"))"
 check "... its output is the pipe" bash -c '[[ "$(readlink /proc/$0/fd/1)" == pipe:* ]]' "$cap"
-check "... its standard error /dev/null, so nothing it opens takes that place" \
-	test "$(readlink "/proc/$cap/fd/2")" = /dev/null
+check "... its standard error a pipe of ravlet's, never the terminal" \
+	bash -c '[[ "$(readlink /proc/$0/fd/2)" == pipe:* ]] && [ "$(readlink /proc/$0/fd/2)" != "$(readlink /proc/$0/fd/1)" ]' "$cap"
 kill "$RPID"; wait_exit
 WRAP=()
 
