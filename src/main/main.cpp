@@ -15,8 +15,8 @@ enum source { S_KEYS, S_CAPTURE, S_CAPERR, S_NOTICE, S_LOOKUP, S_WATCHER, NSOURC
 
 /*
  * The one wait: keys, capture output and messages, the kernel's
- * announcements and a pending host name look-up, until the next sample or time-out is due.
- * Keys come first in every pass.  Once the capture program has ended its
+ * announcements and a pending host name look-up, until the next sample or
+ * time-out is due.  Keys come first in every pass.  Once the capture program has ended its
  * descriptor is gone from the wait, so the loop still sleeps.
  */
 [[noreturn]] static void main_loop(const char *ifname, const char *expr)
