@@ -63,6 +63,8 @@ const unsigned char *rt_addr(const rt_msg &m, int ax, size_t *len);
 
 /*
  * Whether a message is about the interface with this index, or (while it
- * is missing: index 0) announces one arriving under its name.
+ * is missing: index 0) announces one arriving under its name.  FreeBSD
+ * announces an interface made, renamed or moved in from another vnet as an
+ * arrival under its new name, and the reverse as a departure.
  */
 bool rt_concerns(const rt_msg &m, int index, const char *ifname);
