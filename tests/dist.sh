@@ -40,5 +40,22 @@ if command -v systemd-analyze > /dev/null; then
 else
 	echo "# no systemd-analyze here: the unit is not checked"
 fi
+# The README's two set-up commands, in either order in one build folder:
+# the test command always configures its tests, the run command never.
+configure_part() { # the README command after the heading $1, its cmake -S part, into $2
+	grep -A2 "^$1" "$SRC/README.md" | grep '^    apt-get' | tr '&' '\n' |
+		grep '^ *cmake -S \. -B build ' | sed -e 's/^ *//' -e "s| -B build | -B $2 |"
+}
+run_cfg=$(configure_part "Build and run ravlet" "$T/b")
+test_cfg=$(configure_part "Build and run the whole test suite" "$T/b")
+tests_in() { ctest --test-dir "$T/b" -N 2>/dev/null | sed -n 's/^Total Tests: //p'; }
+if [ -n "$run_cfg" ] && [ -n "$test_cfg" ] &&
+   (cd "$SRC" && eval "$run_cfg" && eval "$test_cfg") > /dev/null 2>&1 && [ "$(tests_in)" -gt 0 ] &&
+   (cd "$SRC" && eval "$run_cfg") > /dev/null 2>&1 && grep -q '^RAVLET_TESTS:BOOL=OFF$' "$T/b/CMakeCache.txt"; then
+	ok "the README's run and test commands configure what they say, in either order"
+else
+	bad "the README's commands: run '$run_cfg', test '$test_cfg'"
+fi
+
 echo "$PASSED passed, $FAILED failed"
 [ "$FAILED" = 0 ]
