@@ -17,10 +17,10 @@ timeout -s INT "$SECS" strace -c -p "$RPID" -o "$T/strace" 2>/dev/null
 t1=$(ticks "$RPID")
 kill "$RPID"; wait_exit
 hz=$(getconf CLK_TCK)
-waits=$(awk '$NF == "pselect6" {print $4}' "$T/strace")
+waits=$(awk '$NF == "ppoll" {print $4}' "$T/strace")
 total=$(awk '$1 == "100.00" {print $4}' "$T/strace")
 echo "over $SECS s idle:"
-echo "  wake-ups (pselect6 calls): $waits, $(echo "scale=2; $waits / $SECS" | bc) per second"
+echo "  wake-ups (ppoll calls): $waits, $(echo "scale=2; $waits / $SECS" | bc) per second"
 echo "  system calls: $total, $(echo "scale=1; $total / $SECS" | bc) per second, one sample a second"
 echo "  CPU: $(echo "scale=3; ($t1 - $t0) / $hz" | bc) s"
 sed 's/^/  | /' "$T/strace"
