@@ -270,10 +270,10 @@ void reap_capture(const char *ifname)
 		return;
 	st.child_pid = 0;
 	watch_child(0);
-	if (st.cap_err >= 0)
-		read_capture_errors();
 	if (st.cap_err >= 0) {
-		close(st.cap_err);
+		read_capture_errors();	/* what it wrote last, up to its end */
+		if (st.cap_err >= 0)
+			close(st.cap_err);
 		st.cap_err = -1;
 	}
 	if_refresh(ifname);

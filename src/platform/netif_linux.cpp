@@ -435,9 +435,7 @@ static int query_link(const char *name)
 		return -1;
 	nlmsghdr *h = nl_next();
 	if (!h || !parse_link(h)) {
-		int err = errno;
 		cur.valid = false;
-		errno = err;
 		return -1;	/* ENODEV: no such link */
 	}
 	watch_filter(cur.index, false);
