@@ -17,6 +17,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -147,10 +148,11 @@ static void absolute_tty()
 }
 
 /*
- * The starter's side: it stays until the detached monitor has its terminal
- * and the lock, so that its status says whether a monitor runs (scripts,
- * rc.d and systemd read it).  Until then the monitor's messages are on the
- * starter's standard error; it reports on the pipe once it runs.
+ * The starter's side: it stays until the detached monitor has its
+ * terminal, the lock, its screen and the capture, so that its status says
+ * whether a monitor runs (scripts, rc.d and systemd read it).  Until then
+ * the monitor's messages are on the starter's standard error; it reports
+ * on a socket once it runs.
  */
 [[noreturn]] static void await_start(int fd, pid_t child)
 {
@@ -187,14 +189,16 @@ static void absolute_tty()
 /*
  * Returns in the detached child, with 0 and 1 on the device and TERM set;
  * descriptor 2 stays the starter's until daemon_ready, so that whatever
- * fails before the monitor runs is reported where it was started.
+ * fails before the monitor runs is reported where it was started.  The
+ * report goes on a socket, not a pipe: a starter killed meanwhile makes
+ * the report fail, where a pipe would raise SIGPIPE and end the monitor.
  */
 void daemonize()
 {
 	int report[2];
 
 	absolute_tty();
-	if (pipe(report) < 0)
+	if (socketpair(AF_UNIX, SOCK_STREAM, 0, report) < 0)
 		fail("ERROR, daemonize/fork");
 	pid_t pid = fork();
 	if (pid < 0)
@@ -233,14 +237,18 @@ void daemonize()
 		fail("ERROR, setenv TERM failed");
 }
 
-/* The monitor runs: its errors go to its own terminal now, and the starter may go. */
+/*
+ * The monitor runs, screen and capture: its errors go to its own terminal
+ * now, and the starter may go.  A starter that has already gone is no
+ * failure of ours.
+ */
 void daemon_ready()
 {
 	if (dup2(0, 2) < 0) {
 		perror("ERROR, dup2 stderr");
 		cleanup_exit(1);
 	}
-	(void)!write(REPORT_FD, "", 1);
+	(void)!send(REPORT_FD, "", 1, MSG_NOSIGNAL);
 	close(REPORT_FD);
 }
 

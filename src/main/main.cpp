@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "capture/capture.h"
@@ -56,11 +57,36 @@ enum source { S_KEYS, S_CAPTURE, S_CAPERR, S_NOTICE, S_LOOKUP, S_WATCHER, NSOURC
 	}
 }
 
+/*
+ * A starter that closed 0, 1 or 2 (a cron-like launcher, a daemon's child)
+ * would have the next file we open land there: a lock file on 2 is closed
+ * by the move onto the terminal, and its lock with it.  /dev/null fills
+ * each gap first.
+ */
+static void fill_std_descriptors()
+{
+	for (int fd = 0; fd <= 2; fd++) {
+		if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+			continue;
+		int null = open("/dev/null", O_RDWR);
+		if (null < 0) {
+			perror("/dev/null");
+			exit(1);
+		}
+		if (null != fd) {
+			/* below it is open already: only a race could put it elsewhere */
+			dup2(null, fd);
+			close(null);
+		}
+	}
+}
+
 int main(int argc, char **argv)
 {
 	const char *ifname;
 	const char *expr;
 
+	fill_std_descriptors();
 	/* whatever the starter left: children must be reaped, a write to a closed pipe must fail */
 	reset_signals();
 	st.argv = argv;
@@ -82,7 +108,6 @@ int main(int argc, char **argv)
 		check_lockfile(st.lockpath);
 		daemonize();
 		write_lockfile(st.lockpath);
-		daemon_ready();
 	}
 	install_signals();
 	if_init(ifname);
@@ -91,5 +116,8 @@ int main(int argc, char **argv)
 	if (st.capture < 0)
 		fatal_perror("mpopen");
 	st.capture_gen = st.if_gen;
+	/* every step that can fail is behind us: a background starter may report success */
+	if (st.background)
+		daemon_ready();
 	main_loop(ifname, expr);
 }

@@ -125,12 +125,55 @@ PID=$(lockpid)
 check "umask 0: the lock file is still mode 0644" test "$(stat -c %a "$LOCK")" = 644
 kill "$PID"; wait_ended "$PID"
 
+# Starts that fail once the monitor has its terminal and lock: the starter
+# still hears of it, and nothing is written on the device.
 target
 bg TERM=nonsense -- -b -r "$TTY" -t vt220 -i "$IF"
-check "an unknown terminal type: reported on the target terminal" \
-	wait_for 'ERROR, unknown terminal type nonsense, terminating!'
+check "an unknown terminal type: status 1 and the reason, to the starter" \
+	bash -c '[ "$0" = 1 ] && [ "$(cat "$1")" = "ERROR, unknown terminal type nonsense, terminating!" ]' \
+	"$BSTATUS" "$T/bgerr"
+check "... nothing on the device" bash -c '! grep -q ERROR <<< "$0"' "$(screen)"
 check "... and no lock file is left" within 2 test ! -e "$LOCK"
 check "... nor any process" within 2 ns_empty
+TN=$((TN + 1)); SESSION=tgt$TN
+tm new-session -d -s "$SESSION" -x 60 -y 20 "$RELEASE"
+TTY=$(tm display -p -t "$SESSION" '#{pane_tty}')
+sleep 0.3
+bg -- -b -r "$TTY" -t vt220 -i "$IF"
+check "a device smaller than 80x24: status 1 and the reason, to the starter" \
+	bash -c '[ "$0" = 1 ] && grep -q "^ERROR, minimal screensize must be 80x24, is 60x20" "$1"' \
+	"$BSTATUS" "$T/bgerr"
+check "... and no monitor left" within 2 test -z "$(monitors)"
+
+# A starter that left 0, 1 and 2 closed (a cron-like launcher): the lock
+# file must not land on one of them and be lost with it.
+closed() { # closed FDS-TO-CLOSE ARGS...
+	local c=$1
+	shift
+	timeout 10 env -i PATH="$PATH" setsid -w ip netns exec "$NS" bash -c "exec $c; exec \"\$0\" \"\$@\"" \
+		"$RAVLET" "$@" < /dev/null > /dev/null 2> /dev/null
+	BSTATUS=$?
+}
+target
+closed '0<&- 1>&- 2>&-' -b -r "$TTY" -t vt220 -i "$IF"
+check "descriptors 0-2 closed: the start succeeds" test "$BSTATUS" = 0
+wait_for "ravlet \(1\.4\) -+ $IF -"
+PID=$(lockpid)
+target
+closed '0<&- 1>&- 2>&-' -b -r "$TTY" -t vt220 -i "$IF"
+check "... a second start on the interface is refused, status 1" test "$BSTATUS" = 1
+check "... one monitor runs, holding the lock" \
+	test "$(monitors)" = "$PID" -a "$(lockpid)" = "$PID"
+kill "$PID"; wait_ended "$PID"
+s0=$(date +%s%N)
+closed '0<&- 1>&-' -b -r "$TTY" -t vt220 -i "$IF"
+s1=$(date +%s%N)
+check "0 and 1 closed: the starter returns once the monitor runs" \
+	test "$BSTATUS" = 0 -a $(( (s1 - s0) / 1000000 )) -lt 2000
+PID=$(lockpid)
+kill "$PID"; wait_ended "$PID"
+closed '0<&- 2>&-' -b -r /dev/nonexistent -t vt220 -i "$IF"
+check "0 and 2 closed, no such device: status 1" test "$BSTATUS" = 1
 
 # A start that fails says so to its starter, with status 1.
 bg -- -b -r "$T/nodevice" -t vt220 -i "$IF"
@@ -171,6 +214,25 @@ if command -v strace > /dev/null; then
 		"$BSTATUS" "$T/bgerr"
 	check "... and no monitor left" within 2 test -z "$(monitors)"
 	check "... nor a lock file" test ! -e "$LOCK"
+
+	# The starter killed while the device's open is held up 1.5 s: the
+	# monitor comes up all the same and holds its lock.
+	target
+	env -i PATH="$PATH" setsid ip netns exec "$NS" strace -f -qq -o /dev/null -P "$TTY" -e trace=openat \
+		-e inject=openat:delay_enter=1500000 "$RAVLET" -b -r "$TTY" -t vt220 -i "$IF" \
+		< /dev/null > /dev/null 2>&1 &
+	OWN_PIDS+=($!)
+	starter_of() { cat "/proc/$1/task/$1/children" 2>/dev/null; }
+	has_starter() { [ -n "$(starter_of "$1")" ]; }
+	within 2 has_starter $!
+	sleep 0.3	# the monitor forked, in its open
+	kill -KILL $(starter_of $!)
+	check "a starter killed during the start: the monitor comes up" \
+		wait_for "ravlet \(1\.4\) -+ $IF -"
+	PID=$(lockpid)
+	sleep 0.5
+	check "... runs on, and the lock file names it" test -n "$PID" -a -d "/proc/$PID" -a "$(monitors)" = "$PID"
+	kill "$PID"; wait_ended "$PID"
 fi
 
 # A foreground monitor leaves another monitor's lock file alone.

@@ -30,7 +30,7 @@ ttys() {
 	# name	getty				type	status		comments
 	console	none				unknown	off secure
 	ttyv0	"/usr/libexec/getty Pc"		xterm	onifexists secure
-	${CONSOLE#/dev/}	"/usr/libexec/getty Pc"		xterm	$1
+	${CONSOLE#/dev/}	"/usr/libexec/getty Pc"		xterm	$1	"on ttyv0 in 2025"
 	ttyu0	"/usr/libexec/getty 3wire"	vt100	onifconsole secure
 	TTYS
 }
@@ -62,8 +62,8 @@ rc stop
 check "... and stop ends it, lock file and all" test ! -e "$LOCK"
 
 rc start ravlet_term=nonsense
-check "a monitor that ends at once (a terminal type unknown): reported, status 1" \
-	bash -c '[ "$0" = 1 ] && grep -q "^ravlet is not running; see $1$" "$2"' "$?" "$CONSOLE" "$T/out"
+check "a terminal type unknown there: its reason, and status 1" \
+	bash -c '[ "$0" = 1 ] && grep -q "^ERROR, unknown terminal type nonsense, terminating!" "$1"' "$?" "$T/out"
 rc start ravlet_console=/dev/nonexistent
 check "a console that is not there: the reason, and status 1" \
 	bash -c '[ "$0" = 1 ] && grep -q "^ERROR, cannot open redirected device" "$1"' "$?" "$T/out"
