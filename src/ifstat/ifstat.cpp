@@ -21,6 +21,8 @@
 #include "screen/screen.h"
 
 /* The address row: address and host name from column 6 up to the label at 59. */
+/* A sample later than this after a stop starts the per-second figures afresh. */
+constexpr int64_t HELD_PAST = SECOND / 2;
 constexpr int ADDR_COL = 6, HOST_COL = 22, LABEL_COL = 59, ADDR_ROW_COLS = LABEL_COL - ADDR_COL;
 
 static void read_counters(const if_row &r, uint64_t c[NCOUNTERS])
@@ -509,15 +511,21 @@ void if_refresh(const char *ifname)
 }
 
 /*
- * Continued after a stop (SIGSTOP, ^Z): the per-second figures start from
- * now, or the first would hold the whole stop under its "/s" label.  The
- * minute and hour windows count on across it.
+ * Continued after a stop (SIGSTOP, ^Z) that held the loop well past a
+ * sample: the per-second figures start from now, or the first would hold
+ * the whole stop under its "/s" label.  A SIGCONT alone, or a short stop
+ * (a CPU limiter's, several a second), leaves the grid be: pushing it at
+ * every one would show no figure at all.  The minute and hour windows
+ * count on across it.
  */
 void if_resume(const char *ifname)
 {
 	if_row r;
+	int64_t now = pf_mono_ns();
 
-	st.next_sample = pf_mono_ns() + SECOND;
+	if (now - st.next_sample < HELD_PAST)
+		return;
+	st.next_sample = now + SECOND;
 	if (st.mib_row && pf_row(st.mib_row, &r) == 0 &&
 	    strncmp(r.name, ifname, IFNAME_SIZE) == 0 && !counters_fell(r))
 		read_counters(r, st.snap_second);

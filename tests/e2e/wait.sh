@@ -88,6 +88,7 @@ check "packets every 0.98 s: inbytes/s one packet's worth ($one readings of one,
 # first /s covers one second, not the stop.
 ip netns exec "$NSB" ping -q -i 0.2 -s 1000 -c 60 10.77.0.1 > /dev/null 2>&1 &
 OWN_PIDS+=($!)
+flow=$!
 sleep 2
 kill -STOP "$RPID"
 sleep 5
@@ -99,6 +100,23 @@ for ((i = 0; i < 10; i++)); do
 	sleep 0.2
 done
 check "stopped 5 s and continued: the first inbytes/s is one second's worth ($most)" \
+	test "$most" -ge 3000 -a "$most" -lt 9000
+
+# SIGCONT again and again, alone or after short stops (a CPU limiter): the
+# figures go on moving.
+wait "$flow"
+ip netns exec "$NSB" ping -q -i 0.2 -s 1000 -c 30 10.77.0.1 > /dev/null 2>&1 &
+OWN_PIDS+=($!)
+sleep 1.2
+most=0
+for ((i = 0; i < 20; i++)); do
+	if ((i % 2)); then kill -STOP "$RPID"; sleep 0.1; fi
+	kill -CONT "$RPID"
+	sleep 0.2
+	v=$(row 5 70 9 | tr -d ' ')
+	[ "$v" -gt "$most" ] 2>/dev/null && most=$v
+done
+check "SIGCONT every 0.3 s, with and without a stop: inbytes/s still moves ($most)" \
 	test "$most" -ge 3000 -a "$most" -lt 9000
 kill "$RPID"; wait_exit
 finish
