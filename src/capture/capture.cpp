@@ -209,16 +209,17 @@ void read_capture_errors()
 	}
 }
 
-/* A line of ours in the pane, not one of the capture program's. */
+/* A line of ours in the pane, not one of the capture program's: cut by columns, as seen. */
 [[gnu::format(printf, 1, 2)]] static void pane_note(const char *fmt, ...)
 {
-	char text[TITLE_SIZE];
+	char text[SHOWN_SIZE], shown[SHOWN_SIZE];
 	va_list ap;
 
 	va_start(ap, fmt);
 	vsnprintf(text, sizeof text, fmt, ap);
 	va_end(ap);
-	wprintw(st.lower_win, "\n%.*s", COLS - 1, text);
+	visible_text(text, COLS - 1, shown, sizeof shown);
+	wprintw(st.lower_win, "\n%s", shown);
 	if (screen_shown())
 		wrefresh(st.lower_win);
 }
@@ -233,11 +234,29 @@ void pane_note_error(const char *what, int err, int retry)
 }
 
 /*
+ * "[tcpdump has ended: WHY]" in at most cols columns: the reason in its
+ * visible form, cut by columns so that the bracket still closes.
+ */
+void end_note(std::string_view why, int cols, char out[SHOWN_SIZE])
+{
+	constexpr std::string_view head = "[tcpdump has ended: ";
+	size_t n = head.size();
+
+	memcpy(out, head.data(), n);
+	visible_text(why, std::max(cols - static_cast<int>(n) - 1, 0), out + n, SHOWN_SIZE - n - 1);
+	n += strlen(out + n);
+	out[n] = ']';
+	out[n + 1] = '\0';
+}
+
+/*
  * Why the capture program ended, in one line of the pane: it could not be
  * run; or the interface went away or down, and it starts again when the
- * interface comes back; or, the interface still there, its own last
- * message (an expression it rejected, say), in its visible form and cut
- * to fit.  It is not started again while the interface stays as it is.
+ * interface comes back; or a signal ended it (the OOM killer, kill -9),
+ * whose number says more than its last message, its start-up banner; or,
+ * for an exit that says it failed, its own last message (an expression it
+ * rejected, say).  It is not started again while the interface stays as it
+ * is.
  */
 static void note_end(const char *ifname, int status)
 {
@@ -246,12 +265,13 @@ static void note_end(const char *ifname, int status)
 			  strerror(st.capture_errno));
 	} else if (!st.if_up) {
 		pane_note("[tcpdump has ended; it starts again when %s comes back]", ifname);
-	} else if (st.err_line.len > 0 && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
-		constexpr char head[] = "[tcpdump has ended: ";
-		char why[SHOWN_SIZE];
-		visible_text(std::string_view(st.err_line.text, st.err_line.len),
-			     std::max(COLS - 1 - static_cast<int>(sizeof head), 0), why, sizeof why);
-		pane_note("%s%s]", head, why);
+	} else if (WIFSIGNALED(status)) {
+		pane_note("[tcpdump has ended by signal %d: %s]", WTERMSIG(status),
+			  strsignal(WTERMSIG(status)));
+	} else if (st.err_line.len > 0 && WIFEXITED(status) && WEXITSTATUS(status) != 0) {
+		char note[SHOWN_SIZE];
+		end_note(std::string_view(st.err_line.text, st.err_line.len), COLS - 1, note);
+		pane_note("%s", note);
 	} else {
 		pane_note("[tcpdump has ended]");
 	}

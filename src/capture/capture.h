@@ -21,6 +21,7 @@ constexpr size_t SHOWN_SIZE = 2 * LINE_SIZE;	/* its visible form: ^X takes two b
 size_t next_piece(const char *data, size_t len, bool eof);
 bool piece_shown(std::string_view piece, bool *in_long_line);
 bool filter_line(std::string_view line, std::string_view host, int cols, char out[SHOWN_SIZE]);
+void end_note(std::string_view why, int cols, char out[SHOWN_SIZE]);
 /* The last line that is not empty, as the text comes in pieces; a long one cut. */
 struct last_line {
 	char text[LINE_SIZE];

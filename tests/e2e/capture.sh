@@ -127,6 +127,16 @@ wait_for 'tcpdump has ended' 3
 check "its last message: visible, cut to 79 columns" \
 	test "$(pane | grep -v '^$')" = "[tcpdump has ended: tcpdump: ^[[2Jbad^Ithing $(printf 'y%.0s' $(seq 33))]"
 kill "$RPID"; wait_exit
+if locale -a 2>/dev/null | grep -qix 'C.utf-\?8'; then
+	printf 'e tcpdump: %s\nx 1\n' "$(printf '\303\251%.0s' $(seq 100))" > "$T/script5"
+	WRAP=(env LC_ALL=C.UTF-8)
+	start 80x24 -i vt0 -e "$T/script5"
+	WRAP=()
+	wait_for 'tcpdump has ended' 3
+	check "a message of multibyte text: cut by columns, its bracket kept" \
+		test "$(pane | grep -v '^$')" = "[tcpdump has ended: tcpdump: $(printf '\303\251%.0s' $(seq 49))]"
+	kill "$RPID"; wait_exit
+fi
 RAVLET=$NOCAPTURE start 80x24 -i vt0 -e icmp
 wait_for 'could not be run' 3
 note="[tcpdump could not be run: $(dirname "$NOCAPTURE")/no-such-tcpdump: No such file or directory]"

@@ -36,8 +36,9 @@ check "the watcher goes by its own name in ps" test "$(ps -o args= -p "$w")" = r
 kill -KILL "$w"
 new_watcher() { [ -n "$(watcher)" ] && [ "$(watcher)" != "$w" ]; }
 check "the watcher killed: another one starts" within 2 new_watcher
-kill "$(child_of "$RPID")"
-check "... then tcpdump ended: the pane says so" wait_for 'tcpdump has ended' 3
+kill -KILL "$(child_of "$RPID")"
+check "... then tcpdump killed: the pane names the signal, not its banner" \
+	wait_for '^\[tcpdump has ended by signal 9: Killed\]$' 3
 sleep 1
 check "... and ravlet runs on" running
 ip -n "$NS" link set vt0 down

@@ -147,6 +147,23 @@ TEST_F(Visible, MultibyteTextByItsWidthAndInvalidBytesAsQuestionMarks)
 	EXPECT_EQ(vis("h\xc3\xa9"), "h??");
 }
 
+/* tcpdump's last message as a note: cut by columns, its bracket kept. */
+TEST_F(Visible, EndNoteFitsByColumns)
+{
+	char note[SHOWN_SIZE];
+	std::string e_acute;
+	for (int i = 0; i < 100; i++)
+		e_acute += "\xc3\xa9";
+	end_note(e_acute, 79, note);
+	std::string want = "[tcpdump has ended: ";
+	for (int i = 0; i < 79 - 21; i++)
+		want += "\xc3\xa9";
+	EXPECT_EQ(note, want + "]");
+	EXPECT_EQ(vis(note, 79), note);	/* the pane's own cut leaves it whole */
+	end_note("tcpdump: bad\x1b[2J", 79, note);
+	EXPECT_STREQ(note, "[tcpdump has ended: tcpdump: bad^[[2J]");
+}
+
 /* tcpdump's messages come in pieces of any size: the last line that says something. */
 TEST(Messages, TheLastLineWhateverThePieces)
 {
