@@ -28,6 +28,7 @@
 
 #include "daemon/daemon.h"
 #include "main/main.h"
+#include "screen/screen.h"
 
 static state initial_state()
 {
@@ -318,7 +319,7 @@ void cleanup_exit(int status)
 	end_child(&st.watcher_pid);
 	if (st.curses_active) {
 		alarm(WATCHDOG_SECONDS);
-		endwin();
+		screen_end();
 		alarm(0);
 		st.curses_active = 0;
 	}
@@ -353,7 +354,7 @@ void fatal_perror(const char *what)
 
 	check_signal();
 	if (st.curses_active) {
-		endwin();
+		screen_end();
 		st.curses_active = 0;
 	}
 	errno = saved;

@@ -169,26 +169,55 @@ static void draw_template(const char *ifname)
 	draw_bar(9, line, capture_title(line, COLS));
 }
 
-/*
- * What endwin would send, taken from terminfo now: a fault handler can
- * only write(), and the shell must not be left on the alternate screen
- * with the cursor hidden.
- */
-static void end_sequence()
+static const char *cap_of(const char *name)
 {
-	static const char *const caps[] = {"sgr0", "cnorm", "rmcup"};
+	const char *s = tigetstr(const_cast<char *>(name));
 
-	st.end_len = 0;
-	for (const char *cap : caps) {
-		const char *s = tigetstr(const_cast<char *>(cap));
-		if (!s || s == reinterpret_cast<char *>(-1))
-			continue;
-		size_t n = strlen(s);
-		if (st.end_len + n > sizeof st.end_seq)
-			break;
+	return s && s != reinterpret_cast<char *>(-1) && *s ? s : nullptr;
+}
+
+static void add_end(const char *s)
+{
+	size_t n = strlen(s);
+
+	if (st.end_len + n <= sizeof st.end_seq) {
 		memcpy(st.end_seq + st.end_len, s, n);
 		st.end_len += n;
 	}
+}
+
+/*
+ * What screen_end would send, taken from terminfo now (and again at each
+ * resize): a fault handler can only write(), and the shell must not be
+ * left on the alternate screen with the cursor hidden, nor on the last
+ * capture line.
+ */
+static void end_sequence()
+{
+	st.end_len = 0;
+	for (const char *cap : {"sgr0", "cnorm"})
+		if (const char *s = cap_of(cap))
+			add_end(s);
+	st.alt_screen = cap_of("rmcup") != nullptr;
+	if (st.alt_screen) {
+		add_end(cap_of("rmcup"));
+	} else {
+		add_end(tiparm(cap_of("cup"), LINES - 1, 0));
+		add_end("\r\n");
+	}
+}
+
+/*
+ * The terminal as it was.  Without an alternate screen (the Linux
+ * console, GNU screen as it comes) the monitor's last picture stays, and
+ * curses leaves the cursor at the start of the bottom row, over the last
+ * capture line: a line end gives the shell a clean line below it.
+ */
+void screen_end()
+{
+	endwin();
+	if (!st.alt_screen)
+		(void)!write(1, "\r\n", 2);
 }
 
 /*
@@ -225,7 +254,6 @@ static void start_curses()
 	}
 	/* curses would poll the keyboard before every refresh: the main loop already does */
 	typeahead(-1);
-	end_sequence();
 	/*
 	 * Until the screen has been ended and resumed once, ncurses flushes
 	 * its output at every cursor motion: a refresh of a few figures took
@@ -261,6 +289,7 @@ void screen_init(const char *ifname)
 			MIN_COLS, MIN_LINES, COLS, LINES);
 		cleanup_exit(1);
 	}
+	end_sequence();
 	noecho();
 	raw();
 	/* the modes a SIGCONT puts back: a shell's fg gives the terminal its own */
@@ -304,6 +333,7 @@ void screen_resize(const char *ifname)
 	if (ioctl(0, TIOCGWINSZ, &ws) < 0 || ws.ws_col == 0 || ws.ws_row == 0)
 		return;
 	resizeterm(ws.ws_row, ws.ws_col);
+	end_sequence();
 	werase(stdscr);
 	too_small = !layout_fits(COLS, LINES);
 	if (too_small) {

@@ -10,6 +10,7 @@ constexpr size_t TITLE_SIZE = 512;
 
 void screen_init(const char *ifname);
 void screen_resize(const char *ifname);
+void screen_end();	/* curses ended, the cursor on a clean line */
 void screen_continue();	/* after a stop: our modes again, the whole screen anew */
 bool screen_shown();	/* false while the terminal is too small */
 void handle_key();

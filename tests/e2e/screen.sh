@@ -145,4 +145,28 @@ done
 start 79x24 --stderr-on-screen -i vt0
 wait_exit 5
 check "the message stays readable on the terminal" wait_for 'minimal screensize must be 80x24, is 79x24'
+
+# A terminal without an alternate screen (the console's own type): the
+# last picture stays, and the cursor ends at the start of a clean line
+# below the last capture line; with one, the screen before comes back.
+cursor_row() { tm display -p -t "$SESSION" '#{cursor_x} #{cursor_y}'; }
+for term in linux screen; do
+	WRAP=(env TERM=$term)
+	start 80x24 -i vt0 -e icmp
+	WRAP=()
+	wait_for 'alpha\.test'
+	ping_until 'ICMP echo request'
+	ip netns exec "$NSB" ping -q -c 14 -i 0.01 10.77.0.1 > /dev/null 2>&1
+	within 2 pane_has 'ICMP echo reply, id [0-9]+, seq 14'
+	keys C-c
+	wait_exit 5
+	read -r x y <<< "$(cursor_row)"
+	if [ "$term" = linux ]; then
+		check "TERM=linux, quit: the cursor at the start of a clean line ($x $y)" \
+			test "$x" = 0 -a -z "$(row "$y")"
+		check "... below the last capture line" bash -c '[[ "$0" == *"seq 14"* ]]' "$(row $((y - 1)))"
+	else
+		check "TERM=screen, quit: the screen before comes back" test -z "$(screen | tr -d ' \n')"
+	fi
+done
 finish
