@@ -218,13 +218,26 @@ static void watch_filter(int index, bool new_links)
 	}
 }
 
+/*
+ * Room for a burst that comes while we are stopped or busy: thousands of
+ * address changes.  An overflow loses messages (ENOBUFS, then a re-read of
+ * the configuration), and with them a down and an up made meanwhile, which
+ * the re-read cannot see.  The memory is taken only while messages wait.
+ * Root may pass the system's limit (net.core.rmem_max); the kernel doubles
+ * the figure for its own bookkeeping.
+ */
+constexpr int WATCH_RCVBUF = 4 * 1024 * 1024;
+
 int pf_watch()
 {
 	sockaddr_nl sa{};
 	int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+	int size = WATCH_RCVBUF;
 
 	if (fd < 0)
 		return -1;
+	if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) < 0)
+		setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
 	sa.nl_family = AF_NETLINK;
 	sa.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR;
 	if (bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) < 0) {
