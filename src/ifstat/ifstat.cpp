@@ -357,6 +357,9 @@ static void show_change(int64_t now)
 		shown[F_CHANGE].value = UINT64_C(1) << 63;	/* no minute's */
 		return;
 	}
+	/* a record started again (its index another interface's meanwhile): counted from here */
+	if (st.ifmd.changes < st.chg_count)
+		st.chg_count = st.ifmd.changes;
 	unsigned moved = st.ifmd.changes - st.chg_count;
 	if (t != st.chg_time || moved) {
 		shown[F_CHANGE].cols = -1;
@@ -478,6 +481,9 @@ static void sample(const char *ifname, int64_t now)
 		return;
 	}
 	st.ifmd = r;
+	/* a change no announcement told of: one was lost, read the rest afresh */
+	if (r.reread)
+		st.conf_due = true;
 	if (counters_fell(r)) {
 		take_row(st.mib_row, now);
 		st.if_gen++;
@@ -486,18 +492,26 @@ static void sample(const char *ifname, int64_t now)
 	show_counters(now);
 }
 
+static void config_if_due(const char *ifname, int64_t now)
+{
+	if (st.conf_due) {
+		st.conf_due = false;
+		read_config(ifname, now);
+	}
+}
+
 void if_update(const char *ifname)
 {
 	int64_t now = pf_mono_ns();
 	int64_t when;
 
 	lookup_tick(now);
-	if (st.conf_due) {
-		st.conf_due = false;
-		read_config(ifname, now);
-	}
-	if (sample_due(now, &st.next_sample, &when))
+	config_if_due(ifname, now);
+	if (sample_due(now, &st.next_sample, &when)) {
 		sample(ifname, when);
+		/* what the sample found changed, at once rather than at the next wake-up */
+		config_if_due(ifname, now);
+	}
 	if (st.host_changed && st.curses_active)
 		show_addr_row();
 	refresh_upper();

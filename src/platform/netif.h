@@ -43,19 +43,24 @@
  * pf_row       the statistics row with this index: name, flags, the four
  *              64-bit counters as the kernel keeps them, and the wall-clock
  *              time of the last administrative change, 0 where none is
- *              known: the link going up or down (FreeBSD's ifi_lastchange
- *              also moves on a few configuration requests), never a
- *              carrier coming or going, which is no administrative change.
- *              changes counts the changes seen since the row was first
- *              read, and prevchange is the time of the one before the last
- *              (0: none known), so that two changes between two reads (a
- *              down and an up in one burst) show as such.  These times
- *              never move by themselves: a step of the wall clock leaves
- *              them as they were.  -1 when there is no such row;
- *              out is then left alone.  Only the counters need be read
- *              afresh: name, flags and change time may be those the last
- *              pf_getconf of that interface saw, since a change of them
- *              is announced on the watch descriptor.
+ *              known: the link going up or down, and nothing else (not
+ *              the other requests that move FreeBSD's ifi_lastchange, nor
+ *              a carrier coming or going, which is no administrative
+ *              change).  changes counts the changes seen since the row
+ *              was first read under its name, and prevchange is the time
+ *              of the one before the last (0: none known), so that two
+ *              changes between two reads (a down and an up in one burst)
+ *              show as such; a row under another name than the last read
+ *              of that index (an index reused at once) starts them again.
+ *              These times never move by themselves: a step of the wall
+ *              clock leaves them as they were.  -1 when there is no such
+ *              row; out is then left alone.  Only the counters need be
+ *              read afresh: name, flags and change time may be those the
+ *              last pf_getconf of that interface saw, since a change of
+ *              them is announced on the watch descriptor.  reread: the row
+ *              shows a change of the flags or the change time that no
+ *              announcement told of (the kernel dropped one), and the
+ *              caller reads the configuration again.
  * The flag, address, row and row_of requests made right after pf_getconf
  * on the same interface may be answered from what it read.
  * pf_mono_ns   the monotonic clock, for every interval; pf_wall the wall
@@ -94,6 +99,7 @@ struct if_row {
 	uint64_t ibytes, obytes, ipackets, opackets;
 	time_t lastchange, prevchange;
 	unsigned changes;
+	bool reread;
 };
 
 int pf_ifcount(int *count);

@@ -8,6 +8,7 @@
  * one: the list holds the entries of the one interface asked for.
  */
 #include "platform/netif.h"
+#include "platform/lastchange.h"
 #include "platform/rtmsg.h"
 
 #include <cerrno>
@@ -103,36 +104,8 @@ int pf_watch()
 	return fd;
 }
 
-/*
- * Changes of the interface as the kernel's ifi_lastchange counts them: it
- * moves on up and down (and a few configuration requests), not on a
- * carrier change.  Each announcement carries the value of its moment, so a
- * down and an up in one burst are two changes, even when the row read a
- * second later shows only the last.  A value is taken only when it is
- * later than the one before: a row read first and the burst's announcements
- * after it must not count backwards.
- */
-static struct {
-	int index;
-	int64_t s, us;	/* the latest ifi_lastchange seen */
-	time_t last, prev;
-	unsigned changes;
-} chg;
-
-static void note_change(int index, int64_t s, int64_t us)
-{
-	if (index != chg.index) {
-		chg = {index, s, us, static_cast<time_t>(s), 0, 0};
-		return;
-	}
-	if (s < chg.s || (s == chg.s && us <= chg.us))
-		return;
-	chg.prev = chg.last;
-	chg.last = static_cast<time_t>(s);
-	chg.s = s;
-	chg.us = us;
-	chg.changes++;
-}
+/* The change record of the interface whose row was read last (lastchange.h). */
+static if_change chg;
 
 int pf_notice(int fd, int index, const char *ifname)
 {
@@ -155,7 +128,10 @@ int pf_notice(int fd, int index, const char *ifname)
 		if (rt_next(buf, n, &m) == 0 || !rt_concerns(m, index, ifname))
 			continue;
 		if (m.type == RT_IFINFO && index == chg.index)
-			note_change(index, m.change_s, m.change_us);
+			chg_message(&chg, m.flags, m.change_s, m.change_us);
+		/* the index is free: the next interface may get it at once */
+		if (m.type == RT_IFANNOUNCE && m.what == RT_DEPARTURE && m.index == chg.index)
+			chg = if_change{};
 		result = 1;
 	}
 }
@@ -225,9 +201,7 @@ static bool first_inet6(int index, sockaddr_in6 *out)
 		memcpy(&sin6, sa, sizeof sin6);
 		int r = IN6_IS_ADDR_LINKLOCAL(&sin6.sin6_addr) ? 1 : 2;
 		if (r > rank) {
-			/* the kernel's scope id, embedded in a link-local address */
-			if (r == 1)
-				sin6.sin6_addr.s6_addr[2] = sin6.sin6_addr.s6_addr[3] = 0;
+			/* the kernel takes the scope it embeds out of a link-local address before it sends it */
 			*out = sin6;
 			rank = r;
 		}
@@ -280,28 +254,37 @@ int pf_row_of(int sock, const char *ifname)
 	return ifr.ifr_index;
 }
 
+/*
+ * The entries of the list are not aligned for an ifreq (the IPv4 entry
+ * stands at byte 70, after a link address of 54): every request is made on
+ * a copy.  An entry is at least as long as an ifreq (16 + 16).
+ */
+static_assert(sizeof(ifreq) == 32);
+
 int pf_flags(int sock, char *entry, unsigned *flags)
 {
-	ifreq *ifr = reinterpret_cast<ifreq *>(entry);
+	ifreq ifr;
 
-	if (ioctl(sock, SIOCGIFFLAGS, ifr) < 0)
+	memcpy(&ifr, entry, sizeof ifr);
+	if (ioctl(sock, SIOCGIFFLAGS, &ifr) < 0)
 		return -1;
-	*flags = (ifr->ifr_flags & 0xffff) | (ifr->ifr_flagshigh << 16);
+	*flags = (ifr.ifr_flags & 0xffff) | (ifr.ifr_flagshigh << 16);
 	return 0;
 }
 
 /* FreeBSD says EINVAL for an address the interface's kind has not: none. */
 static int addr_ioctl(int sock, unsigned long req, char *entry, in_addr *addr)
 {
-	ifreq *ifr = reinterpret_cast<ifreq *>(entry);
+	ifreq ifr;
 
-	if (ioctl(sock, req, ifr) < 0) {
+	memcpy(&ifr, entry, sizeof ifr);
+	if (ioctl(sock, req, &ifr) < 0) {
 		if (errno == EINVAL)
 			errno = EADDRNOTAVAIL;
 		return -1;
 	}
 	sockaddr_in sin;
-	memcpy(&sin, &ifr->ifr_addr, sizeof sin);
+	memcpy(&sin, &ifr.ifr_addr, sizeof sin);
 	*addr = sin.sin_addr;
 	return 0;
 }
@@ -332,7 +315,8 @@ int pf_row(int row, if_row *out)
 	out->obytes = md.ifmd_data.ifi_obytes;
 	out->ipackets = md.ifmd_data.ifi_ipackets;
 	out->opackets = md.ifmd_data.ifi_opackets;
-	note_change(row, md.ifmd_data.ifi_lastchange.tv_sec, md.ifmd_data.ifi_lastchange.tv_usec);
+	out->reread = chg_row(&chg, row, out->name, md.ifmd_flags, md.ifmd_data.ifi_lastchange.tv_sec,
+			      md.ifmd_data.ifi_lastchange.tv_usec);
 	out->lastchange = chg.last;
 	out->prevchange = chg.prev;
 	out->changes = chg.changes;

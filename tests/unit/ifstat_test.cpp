@@ -363,6 +363,17 @@ TEST_F(Sampler, ConfigurationOnlyWhenTheKernelSaysSo)
 	if_notice("vt0");
 	if_update("vt0");
 	EXPECT_EQ(text(1, 6, 10), "10.77.0.9 ");	/* at once, off the grid */
+	/* a row that shows a change no announcement told of: the configuration at once */
+	ipv4("10.77.0.10");
+	fake.rows[3].reread = true;
+	advance(1);
+	EXPECT_EQ(text(1, 6, 10), "10.77.0.10");
+	/* a record started again under the same row: no phantom change */
+	fake.rows[3].reread = false;
+	fake.rows[3].changes = 0;
+	st.chg_count = 5;
+	advance(1);
+	EXPECT_EQ(text(2, 44, 5), "     ");
 	close(p[0]);
 	close(p[1]);
 }
