@@ -33,11 +33,26 @@ static bool ifname_ok(const char *ifname)
 	return true;
 }
 
+/*
+ * getopt from the first word again, for every call (the tests parse many
+ * command lines): glibc starts afresh at optind 0, the BSDs want optreset.
+ */
+static void getopt_restart()
+{
+#ifdef __GLIBC__
+	optind = 0;
+#else
+	optreset = 1;
+	optind = 1;
+#endif
+}
+
 opt_result parse_options(int argc, char **argv, state *s, const char **ifname,
 			 const char **expr)
 {
 	int c;
 
+	getopt_restart();
 	*ifname = pf_default_ifname;
 	*expr = "";
 	while ((c = getopt(argc, argv, pf_optstring)) != -1) {

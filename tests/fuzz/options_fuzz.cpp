@@ -34,7 +34,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	static state s;
 	s = state{};
 	const char *ifname = nullptr, *expr = nullptr;
-	optind = 0;	/* glibc: start afresh */
 	opterr = 0;
 	opt_result r = parse_options(static_cast<int>(words.size()), argv.data(), &s, &ifname, &expr);
 	if (r == OPT_NEED_TTY && !(s.background && (!s.have_tty || !s.have_term)))

@@ -23,7 +23,6 @@ parsed parse(std::vector<std::string> args)
 
 	parsed p{};
 	const char *ifname, *expr;
-	optind = 0;	/* glibc: start afresh */
 	opterr = 0;
 	p.result = parse_options(static_cast<int>(args.size()), argv.data(), &p.s, &ifname, &expr);
 	p.ifname = ifname;
