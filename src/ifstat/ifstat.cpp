@@ -20,9 +20,9 @@
 #include "main/main.h"
 #include "screen/screen.h"
 
-/* The address row: address and host name from column 6 up to the label at 59. */
 /* A sample later than this after a stop starts the per-second figures afresh. */
 constexpr int64_t HELD_PAST = SECOND / 2;
+/* The address row: address and host name from column 6 up to the label at 59. */
 constexpr int ADDR_COL = 6, HOST_COL = 22, LABEL_COL = 59, ADDR_ROW_COLS = LABEL_COL - ADDR_COL;
 
 static void read_counters(const if_row &r, uint64_t c[NCOUNTERS])
