@@ -30,7 +30,7 @@ ttys() {
 	# name	getty				type	status		comments
 	console	none				unknown	off secure
 	ttyv0	"/usr/libexec/getty Pc"		xterm	onifexists secure
-	${CONSOLE#/dev/}	"/usr/libexec/getty Pc"		xterm	$1	"on ttyv0 in 2025"
+	${CONSOLE#/dev/}	"/usr/libexec/getty Pc"		xterm	$1	"kept on hold"
 	ttyu0	"/usr/libexec/getty 3wire"	vt100	onifconsole secure
 	TTYS
 }
