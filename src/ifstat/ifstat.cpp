@@ -541,10 +541,14 @@ void if_resume(const char *ifname)
 		return;
 	st.next_sample = now + SECOND;
 	if (st.mib_row && pf_row(st.mib_row, &r) == 0 &&
-	    strncmp(r.name, ifname, IFNAME_SIZE) == 0 && !counters_fell(r))
+	    strncmp(r.name, ifname, IFNAME_SIZE) == 0 && !counters_fell(r)) {
 		read_counters(r, st.snap_second);
-	else
+		/* what changed during the stop, and was not announced, is read now */
+		if (r.reread)
+			st.conf_due = true;
+	} else {
 		check_signal();
+	}
 }
 
 int64_t if_next_due()
