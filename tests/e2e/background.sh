@@ -14,14 +14,14 @@ ip -n "$NS" link set "$IF" up
 cleanup_lock() { rm -f "$LOCK" "/var/run/ravlet-${IF}p.pid"; cleanup; }
 trap cleanup_lock EXIT
 
-# A fresh target terminal for each start; sets TTY, and SESSION for the
-# screen helpers.
+# A fresh target terminal for each start, 80x24 or COLS LINES; sets TTY,
+# and SESSION for the screen helpers.
 TN=0
 target() {
 	TN=$((TN + 1))
 	SESSION=tgt$TN
 	tmux_up
-	tm new-session -d -s "$SESSION" -x 80 -y 24 "$RELEASE"
+	tm new-session -d -s "$SESSION" -x "${1:-80}" -y "${2:-24}" "$RELEASE"
 	TTY=$(tm display -p -t "$SESSION" '#{pane_tty}')
 	sleep 0.3
 }
@@ -135,10 +135,7 @@ check "an unknown terminal type: status 1 and the reason, to the starter" \
 check "... nothing on the device" bash -c '! grep -q ERROR <<< "$0"' "$(screen)"
 check "... and no lock file is left" within 2 test ! -e "$LOCK"
 check "... nor any process" within 2 ns_empty
-TN=$((TN + 1)); SESSION=tgt$TN
-tm new-session -d -s "$SESSION" -x 60 -y 20 "$RELEASE"
-TTY=$(tm display -p -t "$SESSION" '#{pane_tty}')
-sleep 0.3
+target 60 20
 bg -- -b -r "$TTY" -t vt220 -i "$IF"
 check "a device smaller than 80x24: status 1 and the reason, to the starter" \
 	bash -c '[ "$0" = 1 ] && grep -q "^ERROR, minimal screensize must be 80x24, is 60x20" "$1"' \
