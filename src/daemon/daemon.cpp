@@ -93,8 +93,8 @@ static void report_holder(int fd)
 		found = read_pid(fd, &pid);
 		if (found && pid > 0 && kill(pid, 0) == 0)
 			break;
-		timespec tick = {0, 10 * 1000 * 1000};
-		nanosleep(&tick, nullptr);
+		pollfd nothing[1];
+		wait_input(nothing, 0, 10 * 1000 * 1000);
 	}
 	if (!found) {
 		errno = EINVAL;
