@@ -103,11 +103,11 @@ check "stopped 5 s and continued: the first inbytes/s is one second's worth ($mo
 	test "$most" -ge 3000 -a "$most" -lt 9000
 
 # SIGCONT again and again, alone or after short stops (a CPU limiter): the
-# figures go on moving.
+# figures go on moving (from 0: no traffic before the first of them).
 wait "$flow"
+sleep 1.5
 ip netns exec "$NSB" ping -q -i 0.2 -s 1000 -c 30 10.77.0.1 > /dev/null 2>&1 &
 OWN_PIDS+=($!)
-sleep 1.2
 most=0
 for ((i = 0; i < 20; i++)); do
 	if ((i % 2)); then kill -STOP "$RPID"; sleep 0.1; fi
