@@ -119,6 +119,15 @@ wait_exit 5
 check "SIGABRT: off the alternate screen (was $on_alt), the cursor shown" \
 	test "$on_alt" = 1 -a "$(tm display -p -t "$SESSION" '#{alternate_on}#{cursor_flag}')" = 01
 check "... the terminal's modes restored" restored
+WRAP=(env TERM=linux)
+start 80x24 -i vt0 -e icmp
+WRAP=()
+wait_for 'alpha\.test'
+kill -ABRT "$RPID"
+wait_exit 5
+read -r x y <<< "$(tm display -p -t "$SESSION" '#{cursor_x} #{cursor_y}')"
+check "SIGABRT without an alternate screen: the cursor at the start of a clean line ($x $y)" \
+	test "$x" = 0 -a -z "$(row "$y")" -a "$y" -ge 23
 
 # Background mode: the starter's other descriptors, and a relative -r.
 target() {
