@@ -202,7 +202,8 @@ static void end_sequence()
 	if (st.alt_screen) {
 		add_end(cap_of("rmcup"));
 	} else {
-		add_end(tiparm(cap_of("cup"), LINES - 1, 0));
+		if (const char *bottom = tiparm(cap_of("cup"), LINES - 1, 0))
+			add_end(bottom);
 		add_end("\r\n");
 	}
 }
@@ -245,8 +246,7 @@ static void start_curses()
 		fprintf(stderr, "ERROR, unknown terminal type %s, terminating!", term);
 		cleanup_exit(1);
 	}
-	const char *cup = tigetstr(const_cast<char *>("cup"));
-	if (!cup || cup == reinterpret_cast<char *>(-1)) {
+	if (!cap_of("cup")) {
 		endwin();
 		fprintf(stderr, "ERROR, terminal type %s cannot address the cursor, terminating!",
 			term);
