@@ -466,6 +466,21 @@ static bool counters_fell(const if_row &r)
 	return false;
 }
 
+/*
+ * The interface's row, still under its name.  A change in it that no
+ * announcement told of means one was lost: the rest is read afresh.
+ */
+static bool our_row(const char *ifname, if_row *r)
+{
+	if (pf_row(st.mib_row, r) < 0 || strncmp(r->name, ifname, IFNAME_SIZE) != 0) {
+		check_signal();
+		return false;
+	}
+	if (r->reread)
+		st.conf_due = true;
+	return true;
+}
+
 static void sample(const char *ifname, int64_t now)
 {
 	if_row r;
@@ -474,16 +489,12 @@ static void sample(const char *ifname, int64_t now)
 		read_config(ifname, now);
 	if (!st.mib_row)
 		return;
-	if (pf_row(st.mib_row, &r) < 0 || strncmp(r.name, ifname, IFNAME_SIZE) != 0) {
+	if (!our_row(ifname, &r)) {
 		/* gone, or renamed: the announcement is on its way, or read again now */
-		check_signal();
 		st.conf_due = true;
 		return;
 	}
 	st.ifmd = r;
-	/* a change no announcement told of: one was lost, read the rest afresh */
-	if (r.reread)
-		st.conf_due = true;
 	if (counters_fell(r)) {
 		take_row(st.mib_row, now);
 		st.if_gen++;
@@ -540,15 +551,8 @@ void if_resume(const char *ifname)
 	if (now - st.next_sample < HELD_PAST)
 		return;
 	st.next_sample = now + SECOND;
-	if (st.mib_row && pf_row(st.mib_row, &r) == 0 &&
-	    strncmp(r.name, ifname, IFNAME_SIZE) == 0 && !counters_fell(r)) {
+	if (st.mib_row && our_row(ifname, &r) && !counters_fell(r))
 		read_counters(r, st.snap_second);
-		/* what changed during the stop, and was not announced, is read now */
-		if (r.reread)
-			st.conf_due = true;
-	} else {
-		check_signal();
-	}
 }
 
 int64_t if_next_due()

@@ -66,17 +66,10 @@ enum source { S_KEYS, S_CAPTURE, S_CAPERR, S_NOTICE, S_LOOKUP, S_WATCHER, NSOURC
 static void fill_std_descriptors()
 {
 	for (int fd = 0; fd <= 2; fd++) {
-		if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
-			continue;
-		int null = open("/dev/null", O_RDWR);
-		if (null < 0) {
+		/* the lowest free number, which is this one: those below are open */
+		if (fcntl(fd, F_GETFD) < 0 && errno == EBADF && open("/dev/null", O_RDWR) < 0) {
 			perror("/dev/null");
 			exit(1);
-		}
-		if (null != fd) {
-			/* below it is open already: only a race could put it elsewhere */
-			dup2(null, fd);
-			close(null);
 		}
 	}
 }
