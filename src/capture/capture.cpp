@@ -61,12 +61,10 @@ static void start_watcher()
 		signal(SIGINT, SIG_IGN);
 		signal(SIGQUIT, SIG_IGN);
 		pf_set_name(st.argv, "ravlet-watcher");
-		for (int i = 0; i < sv[1]; i++)
-			close(i);
-		closefrom(sv[1] + 1);
+		int fd = pf_child_fds(sv[1]);
 		pid_t target = 0, p;
 		ssize_t n;
-		while ((n = read(sv[1], &p, sizeof p)) == sizeof p || (n < 0 && errno == EINTR))
+		while ((n = read(fd, &p, sizeof p)) == sizeof p || (n < 0 && errno == EINTR))
 			if (n > 0)
 				target = p;
 		if (target > 0)

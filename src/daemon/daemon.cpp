@@ -244,12 +244,15 @@ void daemonize()
  */
 void daemon_ready()
 {
+	/* a signal noted during the start (a hangup of the device) ends it, and the starter hears why */
+	check_signal();
 	if (dup2(0, 2) < 0) {
 		perror("ERROR, dup2 stderr");
 		cleanup_exit(1);
 	}
 	(void)!send(REPORT_FD, "", 1, MSG_NOSIGNAL);
 	close(REPORT_FD);
+	st.start_reported = true;
 }
 
 /* The path still names the file open on fd (not a link to it); async-signal-safe. */

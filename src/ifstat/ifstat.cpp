@@ -425,7 +425,8 @@ static void show_window(const uint64_t c[NCOUNTERS], uint64_t snap[NCOUNTERS], i
 	}
 }
 
-static void show_counters(int64_t now)
+/* whole_second: the per-second figures cover the second before; else they start afresh here. */
+static void show_counters(int64_t now, bool whole_second)
 {
 	uint64_t c[NCOUNTERS];
 
@@ -437,7 +438,10 @@ static void show_counters(int64_t now)
 	put_count(F_PKTS_OUT, 4, 53, 24, c[OPACKETS]);
 	show_change(now);
 
-	show_window(c, st.snap_second, 2, 70, 9);
+	if (whole_second)
+		show_window(c, st.snap_second, 2, 70, 9);
+	else
+		read_counters(st.ifmd, st.snap_second);
 	/* at least 61 and 3601 seconds */
 	if (now - st.minute_mark >= 61 * SECOND) {
 		st.minute_mark = now;
@@ -481,7 +485,7 @@ static bool our_row(const char *ifname, if_row *r)
 	return true;
 }
 
-static void sample(const char *ifname, int64_t now)
+static void sample(const char *ifname, int64_t now, bool whole_second)
 {
 	if_row r;
 
@@ -500,7 +504,7 @@ static void sample(const char *ifname, int64_t now)
 		st.if_gen++;
 		return;
 	}
-	show_counters(now);
+	show_counters(now, whole_second);
 }
 
 static void config_if_due(const char *ifname, int64_t now)
@@ -519,7 +523,7 @@ void if_update(const char *ifname)
 	lookup_tick(now);
 	config_if_due(ifname, now);
 	if (sample_due(now, &st.next_sample, &when)) {
-		sample(ifname, when);
+		sample(ifname, when, true);
 		/* what the sample found changed, at once rather than at the next wake-up */
 		config_if_due(ifname, now);
 	}
@@ -537,22 +541,22 @@ void if_refresh(const char *ifname)
 
 /*
  * Continued after a stop (SIGSTOP, ^Z) that held the loop well past a
- * sample: the per-second figures start from now, or the first would hold
- * the whole stop under its "/s" label.  A SIGCONT alone, or a short stop
- * (a CPU limiter's, several a second), leaves the grid be: pushing it at
- * every one would show no figure at all.  The minute and hour windows
- * count on across it.
+ * sample: that sample is taken now (counters, windows, change time), but
+ * the per-second figures start afresh from it, or the next would hold the
+ * whole stop under its "/s" label; the grid goes on from now.  A stop
+ * cycle that runs less than a second between stops (a debugger, a job
+ * control script) still samples at every continue.  A SIGCONT alone, or a
+ * short stop (a CPU limiter's, several a second), leaves the grid be.
  */
 void if_resume(const char *ifname)
 {
-	if_row r;
 	int64_t now = pf_mono_ns();
 
 	if (now - st.next_sample < HELD_PAST)
 		return;
 	st.next_sample = now + SECOND;
-	if (st.mib_row && our_row(ifname, &r) && !counters_fell(r))
-		read_counters(r, st.snap_second);
+	sample(ifname, now, false);
+	config_if_due(ifname, now);
 }
 
 int64_t if_next_due()

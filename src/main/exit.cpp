@@ -328,11 +328,18 @@ void cleanup_exit(int status)
 		tcsetattr(0, TCSANOW, &st.tty_modes);
 		st.tty_saved = 0;
 	}
+	/*
+	 * Standard error is still the background starter's, which waits for
+	 * our word; of another signal, raised below, it learns by itself.
+	 */
+	int sig = pending_signal;
+	if (st.background && !st.start_reported && in_list(sig, status_signals, std::size(status_signals)))
+		fprintf(stderr, "ERROR, background monitor ended by signal %d before it ran, terminating!\n",
+			sig);
 	/* only a lock file that this process holds: another monitor may own the path now */
 	if (lock_is_ours())
 		unlink(st.lockpath);
 
-	int sig = pending_signal;
 	if (sig && status == sig && !in_list(sig, status_signals, std::size(status_signals))) {
 		/* the parent must see what ended us */
 		fflush(nullptr);

@@ -48,6 +48,7 @@ struct state {
 	const char *term_type;
 	int have_term;
 	int lock_fd;		/* the lock file, locked; -1 unless we hold it */
+	bool start_reported;	/* background: the starter has heard that we run */
 
 	/* capture child: the pipe's reading end, -1 when none or at its end */
 	int capture;

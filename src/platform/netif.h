@@ -76,6 +76,9 @@
  *              The child goes by pf_set_name(argv, ...).
  * pf_die_with_parent  in a child: the kernel sends it SIGKILL when its
  *              parent ends.  -1 if the parent (pid parent) has already gone.
+ * pf_child_fds in a child of ours: 0, 1 and 2 on /dev/null, fd (if not
+ *              -1) moved to 3 and returned, every other descriptor closed,
+ *              so that it holds nothing of ours or of whoever started us.
  * pf_set_name  in a child of ours: the name that ps shows for it, in place
  *              of the command line it shares with us (argv, ours, may be
  *              written over).
@@ -115,6 +118,7 @@ int64_t pf_mono_ns();
 time_t pf_wall();
 pid_t pf_lookup(struct in_addr addr, int *fd, char **argv);
 int pf_die_with_parent(pid_t parent);
+int pf_child_fds(int fd);
 void pf_set_name(char **argv, const char *name);
 
 /* Host defaults that differ between the systems. */

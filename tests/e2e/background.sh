@@ -230,6 +230,21 @@ if command -v strace > /dev/null; then
 	sleep 0.5
 	check "... runs on, and the lock file names it" test -n "$PID" -a -d "/proc/$PID" -a "$(monitors)" = "$PID"
 	kill "$PID"; wait_ended "$PID"
+
+	# The device hung up (its terminal closed) while the start is held up
+	# in its first socket: the starter hears which signal ended it.
+	target
+	env -i PATH="$PATH" setsid -w ip netns exec "$NS" strace -f -qq -o /dev/null -e trace=socket \
+		-e inject=socket:delay_enter=2000000:when=1 "$RAVLET" -b -r "$TTY" -t vt220 -i "$IF" \
+		< /dev/null > /dev/null 2> "$T/bgerr" &
+	starter=$!
+	sleep 1
+	tm kill-session -t "$SESSION"
+	wait "$starter"
+	BSTATUS=$?
+	check "a hangup during the start: status 1, the signal named" \
+		bash -c '[ "$0" = 1 ] && grep -q "ended by signal 1 before it ran" "$1"' "$BSTATUS" "$T/bgerr"
+	check "... and no monitor nor lock file left" within 3 test -z "$(monitors)" -a ! -e "$LOCK"
 fi
 
 # A foreground monitor leaves another monitor's lock file alone.

@@ -49,6 +49,25 @@ check "control-C during the look-up: ended in $MS ms, status 0" \
 	test "$STATUS" = 0 -a "$MS" -lt 1000
 check "... the look-up child is gone too" ns_empty
 
+# A background start while the name is asked: the look-up child holds
+# nothing of the starter's, which returns as soon as the monitor runs.
+RELEASE=$3
+trap 'rm -f /var/run/ravlet-rs0.pid; cleanup' EXIT
+SESSION=tgt
+tm new-session -d -s tgt -x 80 -y 24 "$RELEASE"
+TTY=$(tm display -p -t tgt '#{pane_tty}')
+sleep 0.3
+t0=$(date +%s%N)
+out=$(env -i PATH="$PATH" setsid -w ip netns exec "$NS" "$RAVLET" -b -r "$TTY" -t vt220 -i rs0 2>&1)
+bstatus=$?
+MS=$(( ($(date +%s%N) - t0) / 1000000 ))
+check "a background start during a silent look-up: status 0 in $MS ms" \
+	test "$bstatus" = 0 -a "$MS" -lt 2000 -a -z "$out"
+bpid=$(cat /var/run/ravlet-rs0.pid 2>/dev/null)
+[ -n "$bpid" ] && kill "$bpid"
+within 3 test ! -e /var/run/ravlet-rs0.pid
+tm kill-session -t tgt
+
 # A look-up child that is stopped: given up after 10 s, the keys answer throughout.
 start 80x24 -i rs0 -e icmp
 wait_for '^addr: 10\.81\.0\.1 '
@@ -118,5 +137,19 @@ for ((i = 0; i < 20; i++)); do
 done
 check "SIGCONT every 0.3 s, with and without a stop: inbytes/s still moves ($most)" \
 	test "$most" -ge 3000 -a "$most" -lt 9000
+
+# Stopped 1 s and run 0.6 s, again and again (a debugger, a job-control
+# script): each continue takes the sample it held up.
+bytes_in() { row 3 12 24 | awk '{print $1}'; }
+ip netns exec "$NSB" ping -q -i 0.2 -s 1000 -c 100 10.77.0.1 > /dev/null 2>&1 &
+OWN_PIDS+=($!)
+sleep 1.5
+before=$(bytes_in)
+for ((i = 0; i < 12; i++)); do
+	kill -STOP "$RPID"; sleep 1; kill -CONT "$RPID"; sleep 0.6
+done
+after=$(bytes_in)
+check "stopped 1 s and run 0.6 s, 12 times: bytes in still counts ($before, then $after)" \
+	test "$after" -gt $((before + 40000))
 kill "$RPID"; wait_exit
 finish

@@ -136,6 +136,11 @@ int pf_die_with_parent(pid_t)
 	return 0;
 }
 
+int pf_child_fds(int fd)
+{
+	return fd;
+}
+
 /* A real child and pipe, as the main loop would wait for them. */
 pid_t pf_lookup(in_addr, int *fd, char **)
 {
