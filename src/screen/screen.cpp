@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <clocale>
+#include <cstdint>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -74,6 +75,31 @@ static char caret(unsigned char c)
 	return c == 0x7f ? '?' : static_cast<char>(c ^ 0x40);
 }
 
+/*
+ * Unicode's format characters (general category Cf): no glyph of their
+ * own, yet a terminal that applies bidi lets an override reorder the rest
+ * of the row, and zero-width ones hide in a name.  A PTR record or a
+ * packet can carry them.
+ */
+static bool format_char(wchar_t wc)
+{
+	static const struct {
+		uint32_t lo, hi;
+	} cf[] = {
+		{0xad, 0xad}, {0x600, 0x605}, {0x61c, 0x61c}, {0x6dd, 0x6dd}, {0x70f, 0x70f},
+		{0x890, 0x891}, {0x8e2, 0x8e2}, {0x180e, 0x180e}, {0x200b, 0x200f},
+		{0x202a, 0x202e}, {0x2060, 0x2064}, {0x2066, 0x206f}, {0xfeff, 0xfeff},
+		{0xfff9, 0xfffb}, {0x110bd, 0x110bd}, {0x110cd, 0x110cd}, {0x13430, 0x1343f},
+		{0x1bca0, 0x1bca3}, {0x1d173, 0x1d17a}, {0xe0001, 0xe0001}, {0xe0020, 0xe007f},
+	};
+	uint32_t c = static_cast<uint32_t>(wc);
+
+	for (const auto &r : cf)
+		if (c >= r.lo && c <= r.hi)
+			return true;
+	return false;
+}
+
 int visible_text(std::string_view in, int cols, char *out, size_t size)
 {
 	mbstate_t ps{};
@@ -85,7 +111,7 @@ int visible_text(std::string_view in, int cols, char *out, size_t size)
 	for (size_t i = 0; i < in.size();) {
 		unsigned char c = in[i];
 		const char *put = in.data() + i;
-		char two[2];
+		char two[16];	/* ^X, or <U+XXXXX> */
 		size_t len = 1;
 		int width = 1;
 
@@ -118,6 +144,11 @@ int visible_text(std::string_view in, int cols, char *out, size_t size)
 				ps = mbstate_t{};
 				put = "?";
 				i++;
+			} else if (format_char(wc)) {
+				width = snprintf(two, sizeof two, "<U+%04X>", static_cast<unsigned>(wc));
+				put = two;
+				len = width;
+				i += n;
 			} else if ((width = wcwidth(wc)) < 0) {
 				/* no printable character: a C1 control, say */
 				put = "?";

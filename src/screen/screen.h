@@ -26,7 +26,8 @@ void size_notice(char *buf, size_t size, int cols, int lines);
 
 /*
  * Text as it may reach the screen: every control character shown as ^X,
- * a byte that is no character of the locale as "?", and cut to at most
+ * a format character (bidi controls, zero-width ones) as <U+XXXX>, a byte
+ * that is no character of the locale as "?", and cut to at most
  * cols screen columns.  out is always terminated; returns the columns used.
  */
 int visible_text(std::string_view in, int cols, char *out, size_t size);

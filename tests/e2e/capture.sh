@@ -128,13 +128,15 @@ check "its last message: visible, cut to 79 columns" \
 	test "$(pane | grep -v '^$')" = "[tcpdump has ended: tcpdump: ^[[2Jbad^Ithing $(printf 'y%.0s' $(seq 33))]"
 kill "$RPID"; wait_exit
 if locale -a 2>/dev/null | grep -qix 'C.utf-\?8'; then
-	printf 'e tcpdump: %s\nx 1\n' "$(printf '\303\251%.0s' $(seq 100))" > "$T/script5"
+	printf 'w 12:00:00.000000 IP evil\342\200\256gpj.exe\ne tcpdump: %s\nx 1\n' \
+		"$(printf '\303\251%.0s' $(seq 100))" > "$T/script5"
 	WRAP=(env LC_ALL=C.UTF-8)
 	start 80x24 -i vt0 -e "$T/script5"
 	WRAP=()
 	wait_for 'tcpdump has ended' 3
 	check "a message of multibyte text: cut by columns, its bracket kept" \
-		test "$(pane | grep -v '^$')" = "[tcpdump has ended: tcpdump: $(printf '\303\251%.0s' $(seq 49))]"
+		test "$(pane | grep -v '^$' | tail -1)" = "[tcpdump has ended: tcpdump: $(printf '\303\251%.0s' $(seq 49))]"
+	check "a right-to-left override in a line: shown as an escape" pane_has '^12:00:00 IP evil<U\+202E>gpj\.exe$'
 	kill "$RPID"; wait_exit
 fi
 RAVLET=$NOCAPTURE start 80x24 -i vt0 -e icmp

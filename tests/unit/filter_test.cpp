@@ -147,6 +147,11 @@ TEST_F(Visible, MultibyteTextByItsWidthAndInvalidBytesAsQuestionMarks)
 	EXPECT_EQ(vis("\xe6\x97\xa5\xe6\x9c\xac", 3), "\xe6\x97\xa5");	/* wide: two columns each */
 	EXPECT_EQ(vis("a\xff\xc3" "b"), "a??b");
 	EXPECT_EQ(vis("a\xc2\x9b" "b"), "a?b");	/* a C1 control */
+	/* format characters as escapes, counted by their columns; a combining mark stays */
+	EXPECT_EQ(vis("a\u202e" "b\u200b" "c\U000e0041"), "a<U+202E>b<U+200B>c<U+E0041>");
+	EXPECT_EQ(vis("a\u202e" "b", 9), "a<U+202E>");
+	EXPECT_EQ(vis("a\u202e" "b", 8), "a");
+	EXPECT_EQ(vis("e\u0301"), "e\u0301");
 	char title[TITLE_SIZE];
 	EXPECT_EQ(title_line(title, "v\xc3\xa9t\x01", 80), 80);
 	EXPECT_EQ(std::string(title).substr(0, 45), "----- ravlet (1.4) ---------------- v\xc3\xa9t^A --");
