@@ -70,7 +70,6 @@ struct state {
 	termios tty_modes;	/* the terminal's modes before curses */
 	int tty_saved;
 	char end_seq[END_SEQ_SIZE];	/* what curses sends at its end, for a fault */
-	bool alt_screen;	/* the terminal has one: leaving it restores what was there */
 	size_t end_len;
 
 	/* interface lookup */

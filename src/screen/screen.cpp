@@ -229,27 +229,30 @@ static void end_sequence()
 	for (const char *cap : {"sgr0", "cnorm"})
 		if (const char *s = cap_of(cap))
 			add_end(s);
-	st.alt_screen = cap_of("rmcup") != nullptr;
-	if (st.alt_screen) {
-		add_end(cap_of("rmcup"));
-	} else {
-		if (const char *bottom = tiparm(cap_of("cup"), LINES - 1, 0))
-			add_end(bottom);
-		add_end("\r\n");
-	}
+	if (const char *bottom = tiparm(cap_of("cup"), LINES - 1, 0))
+		add_end(bottom);
+	add_end("\r\n");
+	if (const char *s = cap_of("rmcup"))
+		add_end(s);
 }
 
 /*
- * The terminal as it was.  Without an alternate screen (the Linux
- * console, GNU screen as it comes) the monitor's last picture stays, and
- * curses leaves the cursor at the start of the bottom row, over the last
- * capture line: a line end gives the shell a clean line below it.
+ * The terminal as it was, the cursor at the start of a clean line.  A
+ * terminal may have no alternate screen (the Linux console) or ignore the
+ * one terminfo names (GNU screen as it comes, altscreen off), and nothing
+ * tells which: the monitor's last picture then stays, with the cursor on
+ * its bottom row, over the last capture line.  So a line end at the bottom
+ * row goes out before the alternate screen is left: where there is one,
+ * it scrolls only that screen, which goes; where there is none, the
+ * picture moves up a row and the shell gets a clean line below it.
+ * mvcur with an unknown origin moves absolutely and keeps curses' idea
+ * of the cursor true, so endwin's own move to that row adds nothing.
  */
 void screen_end()
 {
+	mvcur(-1, -1, LINES - 1, 0);
+	putp("\r\n");
 	endwin();
-	if (!st.alt_screen)
-		(void)!write(1, "\r\n", 2);
 }
 
 /*

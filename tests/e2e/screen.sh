@@ -169,4 +169,27 @@ for term in linux screen; do
 		check "TERM=screen, quit: the screen before comes back" test -z "$(screen | tr -d ' \n')"
 	fi
 done
+
+# GNU screen as it comes (altscreen off) takes the alternate-screen strings
+# and does not switch: the shell still gets a clean line.
+[ -x /usr/bin/screen ] || skip "needs GNU screen"
+printf 'autodetach off\n' > "$T/screenrc"
+RUN_N=$((RUN_N + 1))
+RUN=$T/run$RUN_N
+mkdir -p "$RUN"
+SESSION=gnu
+tm new-session -d -s gnu -x 80 -y 24 env -u TMUX SYSSCREENRC=/dev/null SCREENDIR="$T/screens" \
+	/usr/bin/screen -q -c "$T/screenrc" "$E2E_DIR/pane.sh" "$RUN" ip netns exec "$NS" "$RAVLET" -i vt0 -e icmp
+OWN_PIDS+=("$(tm display -p -t gnu '#{pane_pid}')")
+within 5 test -s "$RUN/pid"
+wait_for 'alpha\.test'
+ping_until 'ICMP echo request'
+ip netns exec "$NSB" ping -q -c 14 -i 0.01 10.77.0.1 > /dev/null 2>&1
+within 2 pane_has 'ICMP echo reply, id [0-9]+, seq 14'
+keys C-c
+wait_exit 5
+read -r x y <<< "$(cursor_row)"
+check "in GNU screen, quit: the cursor at the start of a clean line ($x $y)" \
+	test "$x" = 0 -a -z "$(row "$y")"
+check "... below the last capture line" bash -c '[[ "$0" == *"seq 14"* ]]' "$(row $((y - 1)))"
 finish
