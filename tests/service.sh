@@ -31,8 +31,22 @@ skip() {
 	exit 77
 }
 ok() { PASSED=$((PASSED + 1)); echo "ok - $*"; }
-bad() { FAILED=$((FAILED + 1)); echo "FAIL - $*"; }
-check() { local what=$1; shift; if "$@"; then ok "$what"; else bad "$what"; fi; }
+# A failure says what was awaited and shows what the container had then.
+bad() {
+	FAILED=$((FAILED + 1))
+	echo "FAIL - $1"
+	shift
+	[ $# -gt 0 ] && echo "# waited for: $*"
+	[ -n "${UNIT:-}" ] || return
+	echo "# the target terminal:"
+	screen 2>&1 | sed 's/^/# | /'
+	echo "# systemctl status and journal of $UNIT:"
+	in_ct systemctl status --no-pager "$UNIT" 2>&1 | sed 's/^/# | /'
+	in_ct journalctl -q --no-pager -n 20 -u "$UNIT" 2>&1 | sed 's/^/# | /'
+	echo "# processes:"
+	in_ct ps -eo pid,ppid,stat,args 2>&1 | sed 's/^/# | /'
+}
+check() { local what=$1; shift; if "$@"; then ok "$what"; else bad "$what" "$@"; fi; }
 within() {
 	local i n=$(awk "BEGIN { print int($1 * 10) }")
 	shift
@@ -71,11 +85,11 @@ systemd-nspawn --register=no --keep-unit -q --console=passive -D "$ROOT" -b \
 NSPAWN=$!
 init_pid() { cat "/proc/$NSPAWN/task/$NSPAWN/children" 2>/dev/null | awk '{print $1}'; }
 has_init() { test -n "$(init_pid)"; }
-within 20 has_init || skip "cannot boot a container: $(tail -3 "$T/nspawn.log")"
+within 60 has_init || skip "cannot boot a container: $(tail -3 "$T/nspawn.log")"
 CPID=$(init_pid)
 in_ct() { nsenter --target "$CPID" --all --root --wd -- env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin "$@"; }
 booted() { case "$(in_ct systemctl is-system-running 2>/dev/null)" in running|degraded) return 0;; esac; return 1; }
-within 60 booted || skip "the container's systemd did not come up: $(in_ct systemctl is-system-running 2>&1)"
+within 180 booted || skip "the container's systemd did not come up: $(in_ct systemctl is-system-running 2>&1)"
 ok "a Debian 12 root boots with systemd in a container"
 
 in_ct apt-get update > "$T/apt.log" 2>&1
@@ -100,8 +114,8 @@ running() { # how many processes of the container have one of these names
 
 in_ct systemctl start "$UNIT"
 check "systemctl start $UNIT: the monitor's screen on $PTS" \
-	within 10 shows 'ravlet \(1\.4\) -+ lo -'
-check "... with the address of lo" within 5 shows 'addr: 127\.0\.0\.1'
+	within 30 shows 'ravlet \(1\.4\) -+ lo -'
+check "... with the address of lo" within 15 shows 'addr: 127\.0\.0\.1'
 PID=$(main_pid)
 check "... systemctl status names the monitor as its main process ($PID)" \
 	bash -c '[ "$0" -gt 0 ] && [ "$0" = "$1" ] && grep -q "Main PID: $0 (ravlet)" <<< "$2"' \
@@ -115,24 +129,26 @@ t1=$(date +%s%N)
 state=$(in_ct systemctl is-active "$UNIT")
 check "systemctl stop: the unit is $state within its stop time-out ($(( (t1 - t0) / 1000000 )) ms)" \
 	test "$state" = inactive -a $(( (t1 - t0) / 1000000 )) -lt 10000
-check "... no ravlet or tcpdump is left" test "$(running 'ravlet|tcpdump')" = 0
-check "... the lock file is gone" in_ct test ! -e /run/ravlet-lo.pid
+none_left() { test "$(running 'ravlet|tcpdump')" = 0; }
+one_tcpdump() { test "$(running tcpdump)" = 1; }
+check "... no ravlet or tcpdump is left" within 10 none_left
+check "... the lock file is gone" within 5 in_ct test ! -e /run/ravlet-lo.pid
 check "... and nothing needed SIGKILL" \
 	bash -c '! grep -q SIGKILL <<< "$0"' "$(in_ct journalctl -q --no-pager -u "$UNIT")"
 check "... the terminal is given back in its normal modes" \
 	bash -c 'grep -qE "(^| )icanon( |$)" <<< "$0"' "$(in_ct stty -a -F "$PTS")"
 
 in_ct systemctl start "$UNIT"
-within 10 shows 'ravlet \(1\.4\)'
+within 30 shows 'ravlet \(1\.4\)'
 OLD=$(main_pid)
 in_ct systemctl kill -s KILL "$UNIT"
 restarted() { local p; p=$(main_pid); [ "$p" -gt 0 ] && [ "$p" != "$OLD" ] && [ "$(lock_pid)" = "$p" ]; }
-check "systemctl kill -s KILL: the unit starts the monitor again after its delay" within 15 restarted
-check "... on the same terminal" within 5 shows 'ravlet \(1\.4\) -+ lo -'
+check "systemctl kill -s KILL: the unit starts the monitor again after its delay" within 60 restarted
+check "... on the same terminal" within 15 shows 'ravlet \(1\.4\) -+ lo -'
 check "... with a fresh lock file naming it" test "$(lock_pid)" = "$(main_pid)"
-check "... and one tcpdump, not two" test "$(running tcpdump)" = 1
+check "... and one tcpdump, not two" within 10 one_tcpdump
 in_ct systemctl stop "$UNIT"
-check "... which stops as cleanly" test "$(running 'ravlet|tcpdump')" = 0
+check "... which stops as cleanly" within 10 none_left
 
 echo "$PASSED passed, $FAILED failed"
 [ "$FAILED" = 0 ]
