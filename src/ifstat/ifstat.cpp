@@ -192,6 +192,7 @@ static void take_row(int row, int64_t now)
 	read_counters(st.ifmd, c);
 	for (int i = 0; i < NCOUNTERS; i++)
 		st.snap_hour[i] = st.snap_minute[i] = st.snap_second[i] = c[i];
+	st.new_row = true;
 }
 
 /*
@@ -326,7 +327,10 @@ void if_init(const char *ifname)
 	st.notice_fd = pf_watch();
 	int64_t now = pf_mono_ns();
 	read_config(ifname, now);
-	/* the first figures one second after this; the address as soon as the screen is up */
+	/* the first figures one second after this, the difference since this read */
+	st.last_sample = now;
+	st.new_row = false;
+	/* the address as soon as the screen is up */
 	st.next_sample = now + SECOND;
 	st.conf_due = true;
 }
@@ -415,41 +419,60 @@ static void put_bytes(int f, int row, int col, uint64_t v)
 	shown[f].value = v;
 }
 
-/* Rows 5..8 in counter order; each window shows the change since its mark. */
-static void show_window(const uint64_t c[NCOUNTERS], uint64_t snap[NCOUNTERS], int which,
-			int col, int width)
+/* Rows 5..8 in counter order, at the block's column: h, m, s. */
+static void show_window(const uint64_t v[NCOUNTERS], int which, int col, int width)
+{
+	for (int i = 0; i < NCOUNTERS; i++)
+		put_count(F_WINDOWS + 3 * i + which, 5 + i, col, width, v[i]);
+}
+
+/* The figures of a sample in the upper window; of the blocks, those that ended. */
+static void show_counters(const sample_rec &r, int64_t now)
+{
+	put_bytes(F_BYTES_IN, 3, 12, r.count[IBYTES]);
+	put_bytes(F_BYTES_OUT, 3, 53, r.count[OBYTES]);
+	/* padded like the bytes, or digits of a longer figure before would stay */
+	put_count(F_PKTS_IN, 4, 12, 24, r.count[IPACKETS]);
+	put_count(F_PKTS_OUT, 4, 53, 24, r.count[OPACKETS]);
+	show_change(now);
+	if (r.whole_second)
+		show_window(r.delta, 2, 70, 9);
+	if (r.minute_done)
+		show_window(r.minute, 1, 42, 16);
+	if (r.hour_done)
+		show_window(r.hour, 0, 12, 16);
+}
+
+/* The change of every counter since its mark, and the mark moved to now. */
+static void take_window(const uint64_t c[NCOUNTERS], uint64_t snap[NCOUNTERS],
+			uint64_t out[NCOUNTERS])
 {
 	for (int i = 0; i < NCOUNTERS; i++) {
-		put_count(F_WINDOWS + 3 * i + which, 5 + i, col, width, c[i] - snap[i]);
+		out[i] = c[i] - snap[i];
 		snap[i] = c[i];
 	}
 }
 
-/* whole_second: the per-second figures cover the second before; else they start afresh here. */
-static void show_counters(int64_t now, bool whole_second)
+/*
+ * The record of a sample of a row still under its name: the counters, the
+ * difference since the sample before (whole_second: a second's worth) and
+ * the blocks of at least 61 and 3601 seconds that ended.
+ */
+static void count_sample(sample_rec *r, int64_t now, bool whole_second)
 {
-	uint64_t c[NCOUNTERS];
-
-	read_counters(st.ifmd, c);
-	put_bytes(F_BYTES_IN, 3, 12, c[IBYTES]);
-	put_bytes(F_BYTES_OUT, 3, 53, c[OBYTES]);
-	/* padded like the bytes, or digits of a longer figure before would stay */
-	put_count(F_PKTS_IN, 4, 12, 24, c[IPACKETS]);
-	put_count(F_PKTS_OUT, 4, 53, 24, c[OPACKETS]);
-	show_change(now);
-
-	if (whole_second)
-		show_window(c, st.snap_second, 2, 70, 9);
-	else
-		read_counters(st.ifmd, st.snap_second);
-	/* at least 61 and 3601 seconds */
+	read_counters(st.ifmd, r->count);
+	r->fresh = st.new_row;
+	r->whole_second = whole_second && !st.new_row;
+	take_window(r->count, st.snap_second, r->delta);
 	if (now - st.minute_mark >= 61 * SECOND) {
 		st.minute_mark = now;
-		show_window(c, st.snap_minute, 1, 42, 16);
+		r->minute_done = true;
+		take_window(r->count, st.snap_minute, r->minute);
 	}
 	if (now - st.hour_mark >= 3601 * SECOND) {
 		st.hour_mark = now;
-		show_window(c, st.snap_hour, 0, 12, 16);
+		r->hour_done = true;
+		take_window(r->count, st.snap_hour, r->hour);
 	}
 }
 
@@ -485,26 +508,38 @@ static bool our_row(const char *ifname, if_row *r)
 	return true;
 }
 
+/* A sample into st.rec, and onto the screen; always a record, present or not. */
 static void sample(const char *ifname, int64_t now, bool whole_second)
 {
+	sample_rec &rec = st.rec;
 	if_row r;
 
+	rec = sample_rec{};
+	rec.when = now;
+	rec.wall = pf_wall();
+	rec.span = now - st.last_sample;
+	st.last_sample = now;
 	if (st.notice_fd < 0)
 		read_config(ifname, now);
-	if (!st.mib_row)
-		return;
-	if (!our_row(ifname, &r)) {
+	if (st.mib_row && !our_row(ifname, &r)) {
 		/* gone, or renamed: the announcement is on its way, or read again now */
 		st.conf_due = true;
+	} else if (st.mib_row) {
+		st.ifmd = r;
+		if (counters_fell(r)) {
+			take_row(st.mib_row, now);
+			st.if_gen++;
+		}
+		rec.present = true;
+		rec.flags = st.ifmd.flags;
+		snprintf(rec.addr, sizeof rec.addr, "%s", st.last_addr);
+		count_sample(&rec, now, whole_second);
+		st.new_row = false;
+		if (st.curses_active)
+			show_counters(rec, now);
 		return;
 	}
-	st.ifmd = r;
-	if (counters_fell(r)) {
-		take_row(st.mib_row, now);
-		st.if_gen++;
-		return;
-	}
-	show_counters(now, whole_second);
+	rec.fresh = true;
 }
 
 static void config_if_due(const char *ifname, int64_t now)
@@ -515,14 +550,15 @@ static void config_if_due(const char *ifname, int64_t now)
 	}
 }
 
-void if_update(const char *ifname)
+bool if_update(const char *ifname)
 {
 	int64_t now = pf_mono_ns();
 	int64_t when;
+	bool sampled = sample_due(now, &st.next_sample, &when);
 
 	lookup_tick(now);
 	config_if_due(ifname, now);
-	if (sample_due(now, &st.next_sample, &when)) {
+	if (sampled) {
 		sample(ifname, when, true);
 		/* what the sample found changed, at once rather than at the next wake-up */
 		config_if_due(ifname, now);
@@ -530,6 +566,7 @@ void if_update(const char *ifname)
 	if (st.host_changed && st.curses_active)
 		show_addr_row();
 	refresh_upper();
+	return sampled;
 }
 
 /* The configuration now, not at the next pass: the capture asks why its program ended. */
@@ -548,15 +585,16 @@ void if_refresh(const char *ifname)
  * control script) still samples at every continue.  A SIGCONT alone, or a
  * short stop (a CPU limiter's, several a second), leaves the grid be.
  */
-void if_resume(const char *ifname)
+bool if_resume(const char *ifname)
 {
 	int64_t now = pf_mono_ns();
 
 	if (now - st.next_sample < HELD_PAST)
-		return;
+		return false;
 	st.next_sample = now + SECOND;
 	sample(ifname, now, false);
 	config_if_due(ifname, now);
+	return true;
 }
 
 int64_t if_next_due()

@@ -4,10 +4,33 @@
 #include <cstdint>
 #include <ctime>
 
+enum counter { IBYTES, OBYTES, IPACKETS, OPACKETS, NCOUNTERS };
+constexpr size_t ADDR_TEXT_SIZE = 16;	/* "255.255.255.255" */
+
+/*
+ * One sample, as the sampler found it: what the screen and the text mode
+ * render, neither of them doing any counter arithmetic of its own.
+ */
+struct sample_rec {
+	int64_t when;		/* on the monotonic clock */
+	time_t wall;		/* the wall clock then, for a time shown as text */
+	int64_t span;		/* since the sample before (at start: since the first read) */
+	bool present;		/* the interface's row was read under its name */
+	bool fresh;		/* its figures start here: delta is no difference (a new row,
+				 * counters that fell, or not present) */
+	bool whole_second;	/* delta is the second before, the /s figures (not after a stop) */
+	unsigned flags;		/* IF_* */
+	uint64_t count[NCOUNTERS];	/* as the kernel keeps them */
+	uint64_t delta[NCOUNTERS];	/* since the sample before */
+	bool minute_done, hour_done;	/* a block of 61 or 3601 s ended here */
+	uint64_t minute[NCOUNTERS], hour[NCOUNTERS];	/* over that block */
+	char addr[ADDR_TEXT_SIZE];	/* the first IPv4 address, "" without one */
+};
+
 void if_init(const char *ifname);
-void if_update(const char *ifname);	/* after every wake-up: what is due */
+bool if_update(const char *ifname);	/* after every wake-up: what is due; true: st.rec is new */
 void if_notice(const char *ifname);	/* the kernel announced changes */
-void if_resume(const char *ifname);	/* continued after a stop */
+bool if_resume(const char *ifname);	/* continued after a stop; true: st.rec is new */
 void if_refresh(const char *ifname);	/* the configuration read at once */
 int64_t if_next_due();	/* the monotonic time the sampler or look-up wants to run */
 void forget_fields();	/* the window was drawn anew: write every figure again */

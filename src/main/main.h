@@ -23,7 +23,6 @@ constexpr int VERSION_MINOR = 4;
 
 constexpr size_t LOCKPATH_SIZE = 1024;
 constexpr size_t CONF_SIZE = 2048;	/* the configuration list we ask for */
-constexpr size_t ADDR_TEXT_SIZE = 16;	/* "255.255.255.255" */
 constexpr size_t ADDR6_TEXT_SIZE = 46;	/* INET6_ADDRSTRLEN */
 constexpr int64_t SECOND = 1000000000;	/* nanoseconds */
 
@@ -35,8 +34,6 @@ constexpr int next_backoff(int seconds)
 }
 constexpr size_t CAPTURE_BUF_SIZE = 65536;	/* one pipe's worth of capture output */
 constexpr size_t END_SEQ_SIZE = 128;
-
-enum counter { IBYTES, OBYTES, IPACKETS, OPACKETS, NCOUNTERS };
 
 struct state {
 	char **argv;		/* our command line, which children rename */
@@ -87,6 +84,9 @@ struct state {
 	int64_t next_sample;	/* the one-second grid */
 	int64_t hour_mark, minute_mark;
 	uint64_t snap_hour[NCOUNTERS], snap_minute[NCOUNTERS], snap_second[NCOUNTERS];
+	int64_t last_sample;	/* when snap_second was taken */
+	bool new_row;		/* the snapshots were taken anew since: no difference to show */
+	sample_rec rec;		/* the last sample, for the screen or the text mode */
 	time_t chg_time, chg_prev_time;	/* wall clock, for the text */
 	int64_t chg_mono;	/* when chg_time was */
 	unsigned chg_count;	/* the row's count of changes at chg_time */
