@@ -229,7 +229,8 @@ static void note_address(const char *ifname, int64_t now)
 	snprintf(st.last_addr, sizeof st.last_addr, "%s", addr);
 	st.host_name[0] = '\0';
 	st.host_pattern = st.host_name;
-	if (addr[0])
+	/* lines of figures show no name */
+	if (addr[0] && st.out == OUT_SCREEN)
 		lookup_start(now);
 }
 

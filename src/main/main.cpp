@@ -58,6 +58,27 @@ enum source { S_KEYS, S_CAPTURE, S_CAPERR, S_NOTICE, S_LOOKUP, S_WATCHER, NSOURC
 }
 
 /*
+ * Lines of figures: the kernel's announcements and the sampling grid, no
+ * terminal, no capture, no look-up.  A line is due after every interval's
+ * worth of samples.
+ */
+[[noreturn]] static void text_loop(const char *ifname)
+{
+	for (;;) {
+		pollfd fds[2] = {{st.notice_fd, POLLIN, 0}};
+		if (wait_input(fds, 1, if_next_due() - pf_mono_ns()) > 0 && ready(fds[0]))
+			if_notice(ifname);
+		if (continued) {
+			continued = 0;
+			if (if_resume(ifname))
+				text_sample(st.rec, ifname);
+		}
+		if (if_update(ifname))
+			text_sample(st.rec, ifname);
+	}
+}
+
+/*
  * A starter that closed 0, 1 or 2 (a cron-like launcher, a daemon's child)
  * would have the next file we open land there: a lock file on 2 is closed
  * by the move onto the terminal, and its lock with it.  /dev/null fills
@@ -78,19 +99,33 @@ int main(int argc, char **argv)
 {
 	const char *ifname;
 	const char *expr;
+	const char *why = "";
 
 	fill_std_descriptors();
 	/* whatever the starter left: children must be reaped, a write to a closed pipe must fail */
 	reset_signals();
 	st.argv = argv;
-	switch (parse_options(argc, argv, &st, &ifname, &expr)) {
+	switch (parse_options(argc, argv, &st, &ifname, &expr, &why)) {
 	case OPT_USAGE:
 		usage();
 	case OPT_NEED_TTY:
 		fputs("-b option needs both -t and -r!\n", stderr);
 		exit(1);
+	case OPT_REFUSED:
+		fprintf(stderr, "%s\n", why);
+		exit(1);
 	case OPT_OK:
 		break;
+	}
+	/* nothing of the text mode is privileged */
+	if (st.out != OUT_SCREEN) {
+		install_signals();
+		/* ^Z stops it as any filter; a reader that went makes a write fail */
+		signal(SIGTSTP, SIG_DFL);
+		signal(SIGPIPE, SIG_IGN);
+		if_init(ifname);
+		text_start(ifname);
+		text_loop(ifname);
 	}
 	if (getuid() != 0) {
 		fputs("You must be superuser (root) to run this program\n", stderr);

@@ -45,6 +45,10 @@ struct state {
 	const char *term_type;
 	int have_term;
 	int lock_fd;		/* the lock file, locked; -1 unless we hold it */
+	int out;		/* OUT_SCREEN, or lines of text (-o) */
+	int interval;		/* -w: seconds a line, with -o */
+	long count;		/* -c: lines before the end, 0: no end */
+	bool bits;		/* -u bits: the traffic in bits, not bytes */
 	bool start_reported;	/* background: the starter has heard that we run */
 
 	/* capture child: the pipe's reading end, -1 when none or at its end */
@@ -124,10 +128,14 @@ struct state {
 
 extern state st;
 
-enum opt_result { OPT_OK, OPT_USAGE, OPT_NEED_TTY };
+enum out_mode { OUT_SCREEN, OUT_TEXT, OUT_JSON };
+enum opt_result { OPT_OK, OPT_USAGE, OPT_NEED_TTY, OPT_REFUSED };
+constexpr int INTERVAL_MAX = 3600;
+constexpr long COUNT_MAX = 2147483647;
 
+/* OPT_REFUSED: *why says which option and what it needs, on one line. */
 opt_result parse_options(int argc, char **argv, state *s, const char **ifname,
-			 const char **expr);
+			 const char **expr, const char **why);
 bool make_lockpath(char *buf, size_t size, const char *ifname);
 [[noreturn]] void usage();
 

@@ -33,6 +33,28 @@ static bool ifname_ok(const char *ifname)
 	return true;
 }
 
+/* A whole number from 1 to most, nothing else: no sign, no space, no unit. */
+static bool whole_number(const char *text, long most, long *out)
+{
+	long v = 0;
+
+	if (!*text)
+		return false;
+	for (const char *p = text; *p; p++) {
+		if (*p < '0' || *p > '9' || v > (most - (*p - '0')) / 10)
+			return false;
+		v = v * 10 + (*p - '0');
+	}
+	*out = v;
+	return v >= 1;
+}
+
+/* A word that must be one of two; which, or -1. */
+static int one_of(const char *word, const char *first, const char *second)
+{
+	return strcmp(word, first) == 0 ? 0 : strcmp(word, second) == 0 ? 1 : -1;
+}
+
 /*
  * getopt from the first word again, for every call (the tests parse many
  * command lines): glibc starts afresh at optind 0, the BSDs want optreset.
@@ -48,31 +70,66 @@ static void getopt_restart()
 }
 
 opt_result parse_options(int argc, char **argv, state *s, const char **ifname,
-			 const char **expr)
+			 const char **expr, const char **why)
 {
-	int c;
+	int c, w;
+	long v;
+	bool interval = false, count = false, screen_only = false;
 
 	getopt_restart();
 	*ifname = pf_default_ifname;
 	*expr = "";
+	s->out = OUT_SCREEN;
+	s->interval = 1;
+	s->count = 0;
+	s->bits = false;
 	while ((c = getopt(argc, argv, pf_optstring)) != -1) {
 		switch (c) {
 		case 'b':
 			s->background = 1;
+			screen_only = true;
+			break;
+		case 'c':
+			if (!whole_number(optarg, COUNT_MAX, &s->count)) {
+				*why = "-c option needs a whole number of lines from 1 to 2147483647!";
+				return OPT_REFUSED;
+			}
+			count = true;
 			break;
 		case 'e':
 			*expr = optarg;
+			screen_only = true;
 			break;
 		case 'i':
 			*ifname = optarg;
 			break;
+		case 'o':
+			if ((w = one_of(optarg, "text", "json")) < 0)
+				return OPT_USAGE;
+			s->out = w == 0 ? OUT_TEXT : OUT_JSON;
+			break;
 		case 'r':
 			s->tty_path = optarg;
 			s->have_tty = 1;
+			screen_only = true;
 			break;
 		case 't':
 			s->term_type = optarg;
 			s->have_term = 1;
+			screen_only = true;
+			break;
+		case 'u':
+			if ((w = one_of(optarg, "bytes", "bits")) < 0)
+				return OPT_USAGE;
+			s->bits = w == 1;
+			break;
+		case 'w':
+			if (!whole_number(optarg, INTERVAL_MAX, &v)) {
+				*why = "-w option needs a whole number of seconds from 1 to 3600!";
+				return OPT_REFUSED;
+			}
+			s->interval = static_cast<int>(v);
+			interval = true;
 			break;
 		default:
 			return OPT_USAGE;
@@ -87,6 +144,15 @@ opt_result parse_options(int argc, char **argv, state *s, const char **ifname,
 	 */
 	if (!ifname_ok(*ifname) || (*expr)[0] == '-' || optind < argc)
 		return OPT_USAGE;
+	if (s->out == OUT_SCREEN && (interval || count)) {
+		*why = "-w and -c options need -o!";
+		return OPT_REFUSED;
+	}
+	/* lines of figures need no terminal, no capture and no lock */
+	if (s->out != OUT_SCREEN && screen_only) {
+		*why = "-o option cannot go with -b, -e, -r or -t!";
+		return OPT_REFUSED;
+	}
 	if (s->background && (!s->have_tty || !s->have_term))
 		return OPT_NEED_TTY;
 	return OPT_OK;
@@ -102,5 +168,9 @@ void usage()
 	fprintf(stderr, "       -i <if>   monitor interface <if>, default %s\n", pf_default_ifname);
 	fprintf(stderr, "       -r <tty>  redirect output to device <tty>\n");
 	fprintf(stderr, "       -t <term> terminal type for device <tty>\n");
+	fprintf(stderr, "       -o <fmt>  lines of figures instead of the screen, <fmt> text or json\n");
+	fprintf(stderr, "       -w <sec>  seconds per line with -o, 1 to %d, default 1\n", INTERVAL_MAX);
+	fprintf(stderr, "       -c <n>    end after <n> lines with -o\n");
+	fprintf(stderr, "       -u <unit> traffic in bytes or bits, default bytes\n");
 	exit(1);
 }

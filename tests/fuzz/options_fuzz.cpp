@@ -33,9 +33,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
 	static state s;
 	s = state{};
-	const char *ifname = nullptr, *expr = nullptr;
+	const char *ifname = nullptr, *expr = nullptr, *why = nullptr;
 	opterr = 0;
-	opt_result r = parse_options(static_cast<int>(words.size()), argv.data(), &s, &ifname, &expr);
+	opt_result r = parse_options(static_cast<int>(words.size()), argv.data(), &s, &ifname, &expr, &why);
+	if (r == OPT_REFUSED && !why)
+		__builtin_trap();
+	/* lines of figures: within their ranges, and never with the monitor's options */
+	if (r == OPT_OK && s.out != OUT_SCREEN &&
+	    (s.background || s.have_tty || s.have_term || expr[0] || s.interval < 1 ||
+	     s.interval > INTERVAL_MAX || s.count < 0 || s.count > COUNT_MAX))
+		__builtin_trap();
 	if (r == OPT_NEED_TTY && !(s.background && (!s.have_tty || !s.have_term)))
 		__builtin_trap();
 	if (r != OPT_OK)

@@ -10,7 +10,7 @@ namespace {
 struct parsed {
 	opt_result result;
 	state s;
-	std::string ifname, expr, tty, term;	/* copies: argv dies with parse() */
+	std::string ifname, expr, tty, term, why;	/* copies: argv dies with parse() */
 };
 
 parsed parse(std::vector<std::string> args)
@@ -22,9 +22,10 @@ parsed parse(std::vector<std::string> args)
 	argv.push_back(nullptr);
 
 	parsed p{};
-	const char *ifname, *expr;
+	const char *ifname, *expr, *why = "";
 	opterr = 0;
-	p.result = parse_options(static_cast<int>(args.size()), argv.data(), &p.s, &ifname, &expr);
+	p.result = parse_options(static_cast<int>(args.size()), argv.data(), &p.s, &ifname, &expr, &why);
+	p.why = why;
 	p.ifname = ifname;
 	p.expr = expr;
 	p.tty = p.s.tty_path ? p.s.tty_path : "";
@@ -90,4 +91,37 @@ TEST(Options, TextsNoInterfaceOrFilterCanHave)
 	EXPECT_TRUE(make_lockpath(path, sizeof path, std::string(1003, 'a').c_str()));
 }
 
+}
+
+TEST(Options, LinesOfFiguresAndTheirChecks)
+{
+	parsed p = parse({"-o", "json", "-w", "3600", "-c", "2147483647", "-u", "bits", "-i", "vt0"});
+	EXPECT_EQ(p.result, OPT_OK);
+	EXPECT_EQ(p.s.out, OUT_JSON);
+	EXPECT_EQ(p.s.interval, 3600);
+	EXPECT_EQ(p.s.count, 2147483647);
+	EXPECT_TRUE(p.s.bits);
+	p = parse({"-otext"});
+	EXPECT_EQ(p.s.out, OUT_TEXT);
+	EXPECT_EQ(p.s.interval, 1);
+	EXPECT_EQ(p.s.count, 0);
+	EXPECT_FALSE(p.s.bits);
+
+	for (const char *w : {"0", "3601", "5s", "+5", " 5", "", "99999999999999999999"}) {
+		p = parse({"-o", "text", "-w", w});
+		EXPECT_EQ(p.result, OPT_REFUSED) << w;
+		EXPECT_EQ(p.why, "-w option needs a whole number of seconds from 1 to 3600!");
+	}
+	EXPECT_EQ(parse({"-o", "text", "-c", "2147483648"}).result, OPT_REFUSED);
+	EXPECT_EQ(parse({"-o", "text", "-c", "-1"}).why,
+		  "-c option needs a whole number of lines from 1 to 2147483647!");
+	EXPECT_EQ(parse({"-w", "5"}).why, "-w and -c options need -o!");
+	EXPECT_EQ(parse({"-c", "5", "-u", "bits"}).result, OPT_REFUSED);
+	for (const char *o : {"-b", "-ex", "-rx", "-tx"}) {
+		p = parse({"-o", "json", o});
+		EXPECT_EQ(p.why, "-o option cannot go with -b, -e, -r or -t!") << o;
+	}
+	EXPECT_EQ(parse({"-o", "xml"}).result, OPT_USAGE);
+	EXPECT_EQ(parse({"-u", "kbit"}).result, OPT_USAGE);
+	EXPECT_EQ(parse({"-u", "bits"}).result, OPT_OK);
 }

@@ -1,0 +1,199 @@
+/*
+ * Lines of figures for logs and scripts (-o text, -o json): the sampler's
+ * records added up over an interval and written as one line each, with
+ * nothing else on standard output.  Every figure is a difference of the
+ * kernel's 64-bit counters over the interval's own span on the monotonic
+ * clock, so a step of the wall clock moves only the time column.
+ */
+#include <cerrno>
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <unistd.h>
+
+#include "main/main.h"
+#include "screen/screen.h"
+
+static text_sum sum;	/* the interval so far */
+static long lines;	/* written */
+
+void sum_sample(text_sum *t, const sample_rec &r)
+{
+	t->samples++;
+	t->span += r.span;
+	if (r.fresh || !r.present)
+		t->broken = true;
+	for (int i = 0; i < NCOUNTERS; i++)
+		t->sum[i] += r.delta[i];
+}
+
+/* A rate per second, rounded down; false where the interval has none. */
+static bool rate(const text_sum &t, int i, bool bits, uint64_t *out)
+{
+	if (t.broken || t.span <= 0)
+		return false;
+	unsigned __int128 v = static_cast<unsigned __int128>(t.sum[i]) * (bits && i <= OBYTES ? 8 : 1);
+	v = v * SECOND / t.span;
+	*out = v > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(v);
+	return true;
+}
+
+static const char *state_word(const sample_rec &r)
+{
+	return !r.present ? "gone" : r.flags & IF_UP ? "up" : "down";
+}
+
+/* Local time as ISO 8601 with seconds; with_offset adds "+01:00". */
+static void iso_time(char *buf, size_t size, time_t t, bool with_offset)
+{
+	tm local;
+	char zone[8] = "";
+
+	if (!localtime_r(&t, &local) || !strftime(buf, size, "%Y-%m-%dT%H:%M:%S", &local)) {
+		snprintf(buf, size, "?");
+		return;
+	}
+	if (with_offset && strftime(zone, sizeof zone, "%z", &local) == 5)
+		snprintf(buf + strlen(buf), size - strlen(buf), "%.3s:%.2s", zone, zone + 3);
+}
+
+int text_header(char *buf, size_t size, bool bits)
+{
+	return snprintf(buf, size, "%-19s %12s %12s %10s %10s %-5s %s\n", "time",
+			bits ? "inbits/s" : "inbytes/s", bits ? "outbits/s" : "outbytes/s",
+			"inpkts/s", "outpkts/s", "state", "address");
+}
+
+int text_line(char *buf, size_t size, const text_sum &t, const sample_rec &end, bool bits)
+{
+	char when[40], fig[NCOUNTERS][24];
+
+	iso_time(when, sizeof when, end.wall, false);
+	for (int i = 0; i < NCOUNTERS; i++) {
+		uint64_t v;
+		if (rate(t, i, bits, &v))
+			snprintf(fig[i], sizeof fig[i], "%" PRIu64, v);
+		else
+			snprintf(fig[i], sizeof fig[i], "-");
+	}
+	return snprintf(buf, size, "%-19s %12s %12s %10s %10s %-5s %s\n", when, fig[IBYTES],
+			fig[OBYTES], fig[IPACKETS], fig[OPACKETS], state_word(end),
+			end.present && end.addr[0] ? end.addr : "-");
+}
+
+size_t json_string(char *out, size_t size, std::string_view in)
+{
+	size_t o = 0;
+
+	if (size < 3)
+		return 0;
+	out[o++] = '"';
+	for (unsigned char c : in) {
+		char esc[8];
+		int n;
+		if (c == '"' || c == '\\')
+			n = snprintf(esc, sizeof esc, "\\%c", c);
+		else if (c < 0x20 || c >= 0x7f)
+			/* a byte of a name is no character of ours to decode: U+0000 to U+00FF */
+			n = snprintf(esc, sizeof esc, "\\u%04x", c);
+		else
+			n = snprintf(esc, sizeof esc, "%c", c);
+		if (o + n + 2 > size)
+			break;
+		memcpy(out + o, esc, n);
+		o += n;
+	}
+	out[o++] = '"';
+	out[o] = '\0';
+	return o;
+}
+
+/* ,"name":figure or null */
+static int json_figure(char *buf, size_t size, const char *name, bool have, uint64_t v)
+{
+	if (have)
+		return snprintf(buf, size, ",\"%s\":%" PRIu64, name, v);
+	return snprintf(buf, size, ",\"%s\":null", name);
+}
+
+int json_line(char *buf, size_t size, const text_sum &t, const sample_rec &end,
+	      std::string_view ifname, int interval, bool bits)
+{
+	static const char *const rates[2][NCOUNTERS] = {
+		{"in_bytes_per_s", "out_bytes_per_s", "in_packets_per_s", "out_packets_per_s"},
+		{"in_bits_per_s", "out_bits_per_s", "in_packets_per_s", "out_packets_per_s"},
+	};
+	static const char *const counters[NCOUNTERS] = {"in_bytes", "out_bytes", "in_packets",
+							 "out_packets"};
+	char when[40], name[6 * IFNAME_SIZE + 3];
+	size_t n = 0;
+
+	iso_time(when, sizeof when, end.wall, true);
+	json_string(name, sizeof name, ifname);
+	auto more = [&](int k) { n += k > 0 ? k : 0; n = n < size ? n : size - 1; };
+	more(snprintf(buf, size, "{\"time\":\"%s\",\"interface\":%s,\"interval\":%d", when, name,
+		      interval));
+	for (int i = 0; i < NCOUNTERS; i++) {
+		uint64_t v = 0;
+		bool have = rate(t, i, bits, &v);
+		more(json_figure(buf + n, size - n, rates[bits][i], have, v));
+	}
+	for (int i = 0; i < NCOUNTERS; i++)
+		more(json_figure(buf + n, size - n, counters[i], end.present, end.count[i]));
+	more(snprintf(buf + n, size - n, ",\"state\":\"%s\",\"address\":", state_word(end)));
+	if (end.present && end.addr[0])
+		more(snprintf(buf + n, size - n, "\"%s\"}\n", end.addr));
+	else
+		more(snprintf(buf + n, size - n, "null}\n"));
+	return static_cast<int>(n);
+}
+
+/*
+ * One whole line, or the end: a reader that went away (a pipe into head)
+ * ends us quietly, any other failure (a full disk) with its reason.
+ */
+static void put_line(const char *buf, size_t len)
+{
+	while (len > 0) {
+		ssize_t n = write(1, buf, len);
+		if (n < 0 && errno == EINTR) {
+			check_signal();
+			continue;
+		}
+		if (n < 0 && errno == EPIPE)
+			cleanup_exit(0);
+		if (n < 0) {
+			perror("ERROR, standard output");
+			cleanup_exit(1);
+		}
+		buf += n;
+		len -= n;
+	}
+}
+
+void text_start(const char *)
+{
+	char buf[TEXT_LINE_SIZE];
+
+	if (st.out == OUT_TEXT)
+		put_line(buf, std::min<size_t>(text_header(buf, sizeof buf, st.bits), sizeof buf - 1));
+}
+
+void text_sample(const sample_rec &r, const char *ifname)
+{
+	char buf[TEXT_LINE_SIZE];
+	int n;
+
+	sum_sample(&sum, r);
+	if (sum.samples < st.interval)
+		return;
+	if (st.out == OUT_JSON)
+		n = json_line(buf, sizeof buf, sum, r, ifname, st.interval, st.bits);
+	else
+		n = text_line(buf, sizeof buf, sum, r, st.bits);
+	sum = text_sum{};
+	put_line(buf, std::min<size_t>(n, sizeof buf - 1));
+	if (st.count && ++lines >= st.count)
+		cleanup_exit(0);
+}

@@ -1,0 +1,107 @@
+#include <cstdlib>
+#include <ctime>
+#include <gtest/gtest.h>
+#include <string>
+
+#include "main/main.h"
+#include "screen/screen.h"
+
+namespace {
+
+/* A present interface's sample, a second after the one before. */
+sample_rec second(uint64_t in_bytes, uint64_t in_pkts, uint64_t count_in = 0)
+{
+	sample_rec r{};
+	r.present = true;
+	r.flags = IF_UP;
+	r.span = SECOND;
+	r.wall = 1796000000;	/* 2026-11-30T00:53:20Z */
+	r.delta[IBYTES] = in_bytes;
+	r.delta[IPACKETS] = in_pkts;
+	r.count[IBYTES] = count_in;
+	snprintf(r.addr, sizeof r.addr, "10.0.0.1");
+	return r;
+}
+
+class Text : public ::testing::Test {
+protected:
+	void SetUp() override
+	{
+		setenv("TZ", "UTC0", 1);
+		tzset();
+	}
+	std::string text(const text_sum &t, const sample_rec &end, bool bits = false)
+	{
+		char buf[TEXT_LINE_SIZE];
+		text_line(buf, sizeof buf, t, end, bits);
+		return buf;
+	}
+	std::string json(const text_sum &t, const sample_rec &end, std::string_view name = "vt0")
+	{
+		char buf[TEXT_LINE_SIZE];
+		json_line(buf, sizeof buf, t, end, name, 5, false);
+		return buf;
+	}
+};
+
+TEST_F(Text, AnIntervalIsItsDifferencesOverItsSpanRoundedDown)
+{
+	text_sum t{};
+	for (int i = 0; i < 5; i++)
+		sum_sample(&t, second(1000 + i, 1));
+	EXPECT_EQ(t.samples, 5);
+	/* 5010 bytes in 5 s: 1002 a second, in bits 8016 */
+	EXPECT_EQ(text(t, second(0, 0)), "2026-11-30T00:53:20         1002            0          1 "
+					 "         0 up    10.0.0.1\n");
+	EXPECT_NE(text(t, second(0, 0), true).find(" 8016 "), std::string::npos);
+	char head[TEXT_LINE_SIZE];
+	text_header(head, sizeof head, true);
+	EXPECT_STREQ(head, "time                    inbits/s    outbits/s   inpkts/s  outpkts/s state address\n");
+
+	/* a stop made one sample span 3 s: the average is over the time it covers */
+	text_sum held{};
+	sample_rec r = second(3000, 3);
+	r.span = 3 * SECOND;
+	sum_sample(&held, r);
+	EXPECT_NE(text(held, r).find(" 1000 "), std::string::npos);
+}
+
+TEST_F(Text, NoFiguresAcrossAGapOrAFall)
+{
+	text_sum t{};
+	sum_sample(&t, second(100, 1));
+	sample_rec fell = second(0, 0);
+	fell.fresh = true;
+	sum_sample(&t, fell);
+	EXPECT_EQ(text(t, second(0, 0)).substr(19, 48), "            -            -          -          -");
+
+	sample_rec gone{};
+	gone.wall = 1796000000;
+	gone.fresh = true;
+	text_sum g{};
+	sum_sample(&g, gone);
+	EXPECT_EQ(text(g, gone).substr(67), " gone  -\n");
+	EXPECT_EQ(json(g, gone),
+		  "{\"time\":\"2026-11-30T00:53:20+00:00\",\"interface\":\"vt0\",\"interval\":5,"
+		  "\"in_bytes_per_s\":null,\"out_bytes_per_s\":null,\"in_packets_per_s\":null,"
+		  "\"out_packets_per_s\":null,\"in_bytes\":null,\"out_bytes\":null,\"in_packets\":null,"
+		  "\"out_packets\":null,\"state\":\"gone\",\"address\":null}\n");
+}
+
+TEST_F(Text, JsonCarriesTheCountersAndEscapesTheName)
+{
+	text_sum t{};
+	sum_sample(&t, second(18446744073709551615u, 0));
+	std::string line = json(t, second(0, 0, 18446744073709551615u), "v\"\\\x01\xc3\xa9");
+	EXPECT_NE(line.find("\"interface\":\"v\\\"\\\\\\u0001\\u00c3\\u00a9\""), std::string::npos);
+	EXPECT_NE(line.find("\"in_bytes_per_s\":18446744073709551615,"), std::string::npos);
+	EXPECT_NE(line.find("\"in_bytes\":18446744073709551615,"), std::string::npos);
+	EXPECT_NE(line.find("\"state\":\"up\",\"address\":\"10.0.0.1\"}\n"), std::string::npos);
+
+	/* cut to the buffer: never half an escape, always closed */
+	char small[12];
+	json_string(small, sizeof small, "ab\x01\x02\x03");
+	EXPECT_STREQ(small, "\"ab\\u0001\"");
+}
+
+}
