@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cstdarg>
 #include <cstring>
 #include <csignal>
 #include <cstdio>
@@ -207,30 +206,6 @@ void read_capture_errors()
 	}
 }
 
-/* A line of ours in the pane, not one of the capture program's: cut by columns, as seen. */
-[[gnu::format(printf, 1, 2)]] static void pane_note(const char *fmt, ...)
-{
-	char text[SHOWN_SIZE], shown[SHOWN_SIZE];
-	va_list ap;
-
-	va_start(ap, fmt);
-	vsnprintf(text, sizeof text, fmt, ap);
-	va_end(ap);
-	visible_text(text, COLS - 1, shown, sizeof shown);
-	wprintw(st.lower_win, "\n%s", shown);
-	if (screen_shown())
-		wrefresh(st.lower_win);
-}
-
-/*
- * Something could not run: the system's reason, and when it is tried
- * again, in a line that fits 80 columns.
- */
-void pane_note_error(const char *what, int err, int retry)
-{
-	pane_note("[%s could not start: %s; again in %d s]", what, strerror(err), retry);
-}
-
 /*
  * "[tcpdump has ended: WHY]" in at most cols columns: the reason in its
  * visible form, cut by columns so that the bracket still closes.
@@ -268,7 +243,7 @@ static void note_end(const char *ifname, int status)
 			  strsignal(WTERMSIG(status)));
 	} else if (st.err_line.len > 0 && WIFEXITED(status) && WEXITSTATUS(status) != 0) {
 		char note[SHOWN_SIZE];
-		end_note(std::string_view(st.err_line.text, st.err_line.len), COLS - 1, note);
+		end_note(std::string_view(st.err_line.text, st.err_line.len), pane_cols() - 1, note);
 		pane_note("%s", note);
 	} else {
 		pane_note("[tcpdump has ended]");

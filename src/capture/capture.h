@@ -11,7 +11,6 @@ void watcher_gone();	/* its socket is readable: reap it, start another */
 void reap_capture(const char *ifname);
 void capture_follow(const char *ifname, const char *expr);
 int64_t capture_next_due();	/* the monotonic time a new start is due */
-void pane_note_error(const char *what, int err, int retry);
 void read_capture(const char *ifname);
 void read_capture_errors();	/* its messages' pipe is readable */
 

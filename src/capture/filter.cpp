@@ -148,13 +148,13 @@ static bool show_pieces(bool eof)
 	for (off = 0; (k = next_piece(buf + off, len - off, eof)) != 0; off += k)
 		shown += piece_shown(std::string_view(buf + off, k), &tail);
 	/* while the terminal is too small, lines are read and let go */
-	int skip = screen_shown() ? shown - getmaxy(st.lower_win) : shown;
+	int skip = shown - pane_rows();
 	for (off = 0; (k = next_piece(buf + off, len - off, eof)) != 0; off += k) {
 		std::string_view line(buf + off, k);
 		if (!piece_shown(line, &st.cap_tail) || skip-- > 0)
 			continue;
-		filter_line(line, st.host_pattern, COLS, out);
-		wprintw(st.lower_win, "\n%s", out);
+		filter_line(line, st.host_pattern, pane_cols(), out);
+		pane_line(out);
 		drawn = true;
 	}
 	memmove(st.cap_buf, buf + off, len - off);
@@ -191,7 +191,7 @@ void read_capture(const char *ifname)
 	}
 	drawn |= show_pieces(eof);
 	if (drawn)
-		wrefresh(st.lower_win);
+		pane_done();
 	if (eof) {
 		close(st.capture);
 		st.capture = -1;

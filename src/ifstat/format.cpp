@@ -88,6 +88,32 @@ void fit_count(char *buf, size_t size, uint64_t v, int width)
 	}
 }
 
+/*
+ * Bits, the bytes times 8, in at most width columns: the number itself if
+ * it fits, else in units of 1000 (as bit rates are counted: a Gbit is 10^9
+ * bits), the finest that fits.
+ */
+void fit_bits(char *buf, size_t size, uint64_t bytes, int width)
+{
+	static const struct {
+		uint64_t unit;
+		char name;
+	} units[] = {{1000, 'k'}, {1000000, 'M'}, {1000000000, 'G'}};
+	uint64_t v = bytes > UINT64_MAX / 8 ? UINT64_MAX : bytes * 8;
+	int n = snprintf(buf, size, "%" PRIu64, v);
+
+	for (const auto &u : units) {
+		if (n <= width)
+			return;
+		n = snprintf(buf, size, "%" PRIu64 "%c", v / u.unit, u.name);
+	}
+	if (n > width && width >= 2 && static_cast<size_t>(width) < size) {
+		memset(buf, '9', width - 1);
+		buf[width - 1] = 'G';
+		buf[width] = '\0';
+	}
+}
+
 /* Change time as local time, then days:hours:minutes since (negative if ahead). */
 void format_since(char *buf, size_t size, time_t t, int64_t s)
 {

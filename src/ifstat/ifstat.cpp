@@ -22,8 +22,6 @@
 
 /* A sample later than this after a stop starts the per-second figures afresh. */
 constexpr int64_t HELD_PAST = SECOND / 2;
-/* The address row: address and host name from column 6 up to the label at 59. */
-constexpr int ADDR_COL = 6, HOST_COL = 22, LABEL_COL = 59, ADDR_ROW_COLS = LABEL_COL - ADDR_COL;
 
 static void read_counters(const if_row &r, uint64_t c[NCOUNTERS])
 {
@@ -52,119 +50,6 @@ static void note_presence(bool have_row)
 	}
 }
 
-/*
- * The figures of the upper window, each remembered as last written: an
- * idle sample changes few of them, and curses work (and a terminal write)
- * is spent only on those.  A text shorter than the one before is padded
- * over it, so nothing of the old figure stays.
- */
-enum field { F_ADDR, F_OTHER, F_CHANGE, F_BYTES_IN, F_BYTES_OUT, F_PKTS_IN, F_PKTS_OUT,
-	     F_WINDOWS, NFIELDS = F_WINDOWS + 3 * NCOUNTERS };
-
-static struct {
-	int cols;	/* -1: unknown, write it */
-	int row, col;
-	uint64_t value;	/* what the text says, for a figure */
-} shown[NFIELDS];
-/* apart: an idle second compares values and never reads a text */
-static char shown_text[NFIELDS][4 * FIELD_SIZE];
-static bool upper_changed;
-
-void forget_fields()
-{
-	for (auto &f : shown)
-		f.cols = -1;
-}
-
-/* The figures of rows 2 to 8, which start again from the template. */
-static void forget_figures()
-{
-	for (int f = F_CHANGE; f < NFIELDS; f++)
-		shown[f].cols = -1;
-}
-
-void redraw_fields()
-{
-	for (auto &f : shown)
-		if (f.cols >= 0)
-			mvwaddstr(st.upper_win, f.row, f.col, shown_text[&f - shown]);
-}
-
-static void put_text(int f, int row, int col, const char *text, int cols)
-{
-	size_t n = strlen(text);
-
-	if (n < sizeof shown_text[f] && shown[f].cols == cols && strcmp(shown_text[f], text) == 0)
-		return;
-	mvwaddstr(st.upper_win, row, col, text);
-	if (cols < shown[f].cols)
-		wprintw(st.upper_win, "%*s", shown[f].cols - cols, "");
-	if (n < sizeof shown_text[f]) {
-		memcpy(shown_text[f], text, n + 1);
-		shown[f].cols = cols;
-	} else {
-		shown[f].cols = -1;
-	}
-	shown[f].row = row;
-	shown[f].col = col;
-	upper_changed = true;
-}
-
-/*
- * An idle second changes no figure: comparing the numbers spares it all
- * the formatting, which on caches gone cold in a second of sleep costs
- * more than the kernel's answer.
- */
-static bool same_value(int f, uint64_t v)
-{
-	return shown[f].cols >= 0 && shown[f].value == v;
-}
-
-/* ASCII text padded to width with "%-*s" */
-static void put_padded(int f, int row, int col, int width, const char *text)
-{
-	char line[2 * FIELD_SIZE];
-	int n = snprintf(line, sizeof line, "%-*s", width, text);
-
-	put_text(f, row, col, line, n < 0 ? 0 : n);
-}
-
-static void refresh_upper()
-{
-	/* while the terminal is too small the windows are not on it */
-	if (upper_changed && screen_shown())
-		wrefresh(st.upper_win);
-	upper_changed = false;
-}
-
-/*
- * Address and host name, or an IPv6 address across both columns, or a
- * dash.  The name is shown with every character as it is (a name service
- * can hand back anything, and a cursor movement would disturb the other
- * fields) and stops before the label.
- */
-static void show_addr_row()
-{
-	char text[4 * FIELD_SIZE];
-	int used;
-
-	if (st.last_addr[0]) {
-		used = snprintf(text, sizeof text, "%-*s", HOST_COL - ADDR_COL, st.last_addr);
-		used += visible_text(st.host_pattern, std::min(LABEL_COL, COLS) - HOST_COL,
-				     text + used, sizeof text - ADDR_ROW_COLS - used);
-	} else {
-		used = snprintf(text, sizeof text, "%s", st.addr6[0] ? st.addr6 : "-");
-	}
-	if (used < ADDR_ROW_COLS) {
-		size_t n = strlen(text);
-		memset(text + n, ' ', ADDR_ROW_COLS - used);
-		text[n + ADDR_ROW_COLS - used] = '\0';
-		used = ADDR_ROW_COLS;
-	}
-	put_text(F_ADDR, 1, ADDR_COL, text, used);
-	st.host_changed = false;
-}
-
 /* When a wall-clock time was, on the monotonic clock: read once, a step later moves it not. */
 static int64_t mono_of(time_t t, int64_t now)
 {
@@ -177,12 +62,9 @@ static void take_row(int row, int64_t now)
 	uint64_t c[NCOUNTERS];
 
 	/* figures of an interface that went away belong to it, not to this one */
-	if (st.curses_active) {
-		draw_figure_labels();
-		forget_figures();
-		upper_changed = true;
-	}
-	st.chg_prev_text[0] = '\0';
+	if (st.curses_active)
+		screen_new_row();
+	st.chg_prev_shown = false;
 
 	st.mib_row = row;
 	st.chg_prev_time = st.chg_time = st.ifmd.lastchange;
@@ -240,35 +122,33 @@ static void note_address(const char *ifname, int64_t now)
  * "brc:" only with the broadcast flag.  A loopback interface keeps the
  * template's "brc:" with nothing behind it.
  */
-static void show_other(unsigned flags)
+static void note_other(unsigned flags)
 {
-	char text[FIELD_SIZE], addr[ADDR_TEXT_SIZE] = "";
-	const char *label = "";
 	in_addr a, own{};
 
+	st.other_label = "";
+	st.other_addr[0] = '\0';
 	/* the requests may answer in place, over the entry's own address */
 	if (st.cur_ifr)
 		memcpy(&own, st.cur_ifr + 20, sizeof own);
 	if (flags & IF_LOOPBACK) {
-		label = "brc:";
+		st.other_label = "brc:";
 	} else if (flags & IF_POINTOPOINT) {
 		if (st.cur_ifr && pf_dstaddr(st.if_sock, st.cur_ifr, &a) == 0) {
 			if (memcmp(&a, &own, sizeof a) != 0) {
-				label = "dst:";
-				inet_ntop(AF_INET, &a, addr, sizeof addr);
+				st.other_label = "dst:";
+				inet_ntop(AF_INET, &a, st.other_addr, sizeof st.other_addr);
 			}
 		} else if (st.cur_ifr && !absent(errno)) {
 			fatal_request("DST");
 		}
 	} else if (flags & IF_BROADCAST) {
-		label = "brc:";
+		st.other_label = "brc:";
 		if (st.cur_ifr && pf_brdaddr(st.if_sock, st.cur_ifr, &a) == 0)
-			inet_ntop(AF_INET, &a, addr, sizeof addr);
+			inet_ntop(AF_INET, &a, st.other_addr, sizeof st.other_addr);
 		else if (st.cur_ifr && !absent(errno))
 			fatal_request("BRD");
 	}
-	snprintf(text, sizeof text, "%-5s%-15s", label, addr);
-	put_text(F_OTHER, 1, LABEL_COL, text, 20);
 }
 
 /*
@@ -291,12 +171,10 @@ static void read_config(const char *ifname, int64_t now)
 		st.mib_row = 0;
 		note_address(ifname, now);
 		note_presence(false);
-		if (st.curses_active) {
-			char text[FIELD_SIZE];
-			show_addr_row();
-			snprintf(text, sizeof text, "%-20s", st.if_flags & IF_POINTOPOINT ? "dst:" : "brc:");
-			put_text(F_OTHER, 1, LABEL_COL, text, 20);
-		}
+		st.other_label = st.if_flags & IF_POINTOPOINT ? "dst:" : "brc:";
+		st.other_addr[0] = '\0';
+		if (st.curses_active)
+			screen_config();
 		return;
 	}
 	if (row != st.mib_row)
@@ -311,10 +189,9 @@ static void read_config(const char *ifname, int64_t now)
 	st.if_flags = flags & 0xffff;
 	st.ifmd.flags = flags;
 	note_presence(true);
-	if (st.curses_active) {
-		show_addr_row();
-		show_other(flags);
-	}
+	note_other(flags);
+	if (st.curses_active)
+		screen_config();
 }
 
 void if_init(const char *ifname)
@@ -347,27 +224,22 @@ void if_notice(const char *ifname)
 }
 
 /*
- * The row from column 5 is one field, so that nothing of a longer text
- * before (the "unsupported" one, say) stays behind; the previous change
- * is remembered to be written again.
+ * The change time of the row into the record, and the one before it with
+ * how long it held; two changes between two samples (a down and an up in
+ * one burst) show as such.
  */
-static void show_change(int64_t now)
+static void track_change(sample_rec *r, int64_t now)
 {
-	char text[SINCE_TEXT_SIZE];
-	char row[2 * SINCE_TEXT_SIZE];
 	time_t t = st.ifmd.lastchange;
 
-	if (t == 0) {
-		put_padded(F_CHANGE, 2, 5, 0, "last administrative change time unsupported by driver");
-		shown[F_CHANGE].value = UINT64_C(1) << 63;	/* no minute's */
+	r->chg_time = t;
+	if (t == 0)
 		return;
-	}
 	/* a record started again (its index another interface's meanwhile): counted from here */
 	if (st.ifmd.changes < st.chg_count)
 		st.chg_count = st.ifmd.changes;
 	unsigned moved = st.ifmd.changes - st.chg_count;
 	if (t != st.chg_time || moved) {
-		shown[F_CHANGE].cols = -1;
 		if (moved >= 2 && st.ifmd.prevchange) {
 			/* more than one since the last sample: the one before the last, and how long it held */
 			st.chg_prev_time = st.ifmd.prevchange;
@@ -375,73 +247,17 @@ static void show_change(int64_t now)
 		} else {
 			st.chg_prev_time = st.chg_time;
 		}
+		st.chg_prev_held = st.prev_elapsed;
+		st.chg_prev_shown = true;
 		st.chg_time = t;
 		st.chg_count = st.ifmd.changes;
 		st.chg_mono = mono_of(t, now);
-		format_since(st.chg_prev_text, sizeof st.chg_prev_text, st.chg_prev_time,
-			     st.prev_elapsed);
 	}
-	int64_t elapsed = (now - st.chg_mono) / SECOND;
-	st.prev_elapsed = elapsed;
-	/* the text shows whole minutes: the same minute, the same text */
-	if (same_value(F_CHANGE, elapsed / 60 * 2 + (elapsed < 0)))
-		return;
-	shown[F_CHANGE].value = elapsed / 60 * 2 + (elapsed < 0);
-	format_since(text, sizeof text, t, elapsed);
-	/* "%-35s" at column 5, and the previous one with "%-35s" at column 44 */
-	snprintf(row, sizeof row, "%-39.39s%s", text, st.chg_prev_text);
-	put_padded(F_CHANGE, 2, 5, st.chg_prev_text[0] ? 74 : 35, row);
-	shown[F_CHANGE].value = elapsed / 60 * 2 + (elapsed < 0);
-}
-
-/* A counter in a field of width columns, never beyond it. */
-static void put_count(int f, int row, int col, int width, uint64_t v)
-{
-	char text[COUNT_TEXT_SIZE];
-
-	if (same_value(f, v))
-		return;
-	fit_count(text, sizeof text, v, width);
-	put_padded(f, row, col, width, text);
-	shown[f].value = v;
-}
-
-static void put_bytes(int f, int row, int col, uint64_t v)
-{
-	constexpr int width = 24;
-	char text[COUNT_TEXT_SIZE];
-
-	if (same_value(f, v))
-		return;
-	format_count(text, sizeof text, v);
-	if (strlen(text) > width)
-		fit_count(text, sizeof text, v, width);
-	put_padded(f, row, col, width, text);
-	shown[f].value = v;
-}
-
-/* Rows 5..8 in counter order, at the block's column: h, m, s. */
-static void show_window(const uint64_t v[NCOUNTERS], int which, int col, int width)
-{
-	for (int i = 0; i < NCOUNTERS; i++)
-		put_count(F_WINDOWS + 3 * i + which, 5 + i, col, width, v[i]);
-}
-
-/* The figures of a sample in the upper window; of the blocks, those that ended. */
-static void show_counters(const sample_rec &r, int64_t now)
-{
-	put_bytes(F_BYTES_IN, 3, 12, r.count[IBYTES]);
-	put_bytes(F_BYTES_OUT, 3, 53, r.count[OBYTES]);
-	/* padded like the bytes, or digits of a longer figure before would stay */
-	put_count(F_PKTS_IN, 4, 12, 24, r.count[IPACKETS]);
-	put_count(F_PKTS_OUT, 4, 53, 24, r.count[OPACKETS]);
-	show_change(now);
-	if (r.whole_second)
-		show_window(r.delta, 2, 70, 9);
-	if (r.minute_done)
-		show_window(r.minute, 1, 42, 16);
-	if (r.hour_done)
-		show_window(r.hour, 0, 12, 16);
+	st.prev_elapsed = (now - st.chg_mono) / SECOND;
+	r->chg_elapsed = st.prev_elapsed;
+	r->chg_prev = st.chg_prev_shown;
+	r->chg_prev_time = st.chg_prev_time;
+	r->chg_prev_held = st.chg_prev_held;
 }
 
 /* The change of every counter since its mark, and the mark moved to now. */
@@ -535,12 +351,15 @@ static void sample(const char *ifname, int64_t now, bool whole_second)
 		rec.flags = st.ifmd.flags;
 		snprintf(rec.addr, sizeof rec.addr, "%s", st.last_addr);
 		count_sample(&rec, now, whole_second);
+		track_change(&rec, now);
 		st.new_row = false;
 		if (st.curses_active)
-			show_counters(rec, now);
+			screen_sample(rec);
 		return;
 	}
 	rec.fresh = true;
+	if (st.curses_active)
+		graph_sample(rec);
 }
 
 static void config_if_due(const char *ifname, int64_t now)
@@ -565,8 +384,9 @@ bool if_update(const char *ifname)
 		config_if_due(ifname, now);
 	}
 	if (st.host_changed && st.curses_active)
-		show_addr_row();
-	refresh_upper();
+		screen_config();
+	if (st.curses_active)
+		screen_figures_done();
 	return sampled;
 }
 

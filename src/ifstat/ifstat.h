@@ -25,6 +25,11 @@ struct sample_rec {
 	bool minute_done, hour_done;	/* a block of 61 or 3601 s ended here */
 	uint64_t minute[NCOUNTERS], hour[NCOUNTERS];	/* over that block */
 	char addr[ADDR_TEXT_SIZE];	/* the first IPv4 address, "" without one */
+	time_t chg_time;	/* the last administrative change, wall clock; 0: unknown */
+	int64_t chg_elapsed;	/* seconds since, on the monotonic clock */
+	bool chg_prev;		/* the change before it is shown: */
+	time_t chg_prev_time;	/* when it was */
+	int64_t chg_prev_held;	/* and how long it held, in seconds */
 };
 
 void if_init(const char *ifname);
@@ -33,8 +38,6 @@ void if_notice(const char *ifname);	/* the kernel announced changes */
 bool if_resume(const char *ifname);	/* continued after a stop; true: st.rec is new */
 void if_refresh(const char *ifname);	/* the configuration read at once */
 int64_t if_next_due();	/* the monotonic time the sampler or look-up wants to run */
-void forget_fields();	/* the window was drawn anew: write every figure again */
-void redraw_fields();	/* the window was drawn anew: the figures last shown, at once */
 void lookup_read();	/* the look-up child's pipe is readable */
 
 /* The look-up's side of the sampler (lookup.cpp). */
@@ -51,5 +54,6 @@ bool sample_due(int64_t now, int64_t *next, int64_t *when);
 constexpr size_t COUNT_TEXT_SIZE = 48;
 void format_count(char *buf, size_t size, uint64_t v);
 void fit_count(char *buf, size_t size, uint64_t v, int width);
+void fit_bits(char *buf, size_t size, uint64_t bytes, int width);
 constexpr size_t SINCE_TEXT_SIZE = 80;
 void format_since(char *buf, size_t size, time_t t, int64_t seconds);

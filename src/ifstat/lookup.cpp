@@ -17,9 +17,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "capture/capture.h"
 #include "ifstat/ifstat.h"
 #include "main/main.h"
+#include "screen/screen.h"
 
 constexpr int64_t LOOKUP_LIMIT = 10 * SECOND;
 constexpr int64_t UNKNOWN_RETRY = 60 * SECOND;

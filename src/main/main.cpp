@@ -31,7 +31,7 @@ enum source { S_KEYS, S_CAPTURE, S_CAPERR, S_NOTICE, S_LOOKUP, S_WATCHER, NSOURC
 			{st.lookup_fd, POLLIN, 0},
 			{st.watcher_fd, POLLIN, 0},
 		};
-		int64_t due = std::min(if_next_due(), capture_next_due());
+		int64_t due = std::min({if_next_due(), capture_next_due(), screen_next_due()});
 		if (wait_input(fds, NSOURCES, due - pf_mono_ns()) > 0) {
 			if (ready(fds[S_KEYS]))
 				handle_key();
@@ -54,6 +54,7 @@ enum source { S_KEYS, S_CAPTURE, S_CAPERR, S_NOTICE, S_LOOKUP, S_WATCHER, NSOURC
 		}
 		if_update(ifname);
 		capture_follow(ifname, expr);
+		screen_tick();
 	}
 }
 

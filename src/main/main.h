@@ -15,6 +15,7 @@
 #include <termios.h>
 
 #include "capture/capture.h"
+#include "common.h"
 #include "ifstat/ifstat.h"
 #include "platform/netif.h"
 
@@ -24,16 +25,15 @@ constexpr int VERSION_MINOR = 4;
 constexpr size_t LOCKPATH_SIZE = 1024;
 constexpr size_t CONF_SIZE = 2048;	/* the configuration list we ask for */
 constexpr size_t ADDR6_TEXT_SIZE = 46;	/* INET6_ADDRSTRLEN */
-constexpr int64_t SECOND = 1000000000;	/* nanoseconds */
-
-/* A start that failed (no process or descriptor to be had) waits 1 s, 2, 4, ... 60. */
-constexpr int BACKOFF_MAX = 60;
-constexpr int next_backoff(int seconds)
-{
-	return seconds < 1 ? 1 : seconds * 2 > BACKOFF_MAX ? BACKOFF_MAX : seconds * 2;
-}
 constexpr size_t CAPTURE_BUF_SIZE = 65536;	/* one pipe's worth of capture output */
 constexpr size_t END_SEQ_SIZE = 128;
+
+/* The graph's history: a second's bytes in and out, or a gap. */
+constexpr int GRAPH_KEEP = 512;	/* columns: the widest terminal shown whole */
+struct graph_point {
+	uint64_t v[2];
+	bool gap;
+};
 
 struct state {
 	char **argv;		/* our command line, which children rename */
@@ -66,7 +66,11 @@ struct state {
 
 	/* screen */
 	WINDOW *upper_win;
-	WINDOW *lower_win;
+	WINDOW *lower_win;	/* the capture pane, kept in either view */
+	WINDOW *graph_win;	/* over it: the traffic graph */
+	WINDOW *help_win;	/* the keys, over everything while open */
+	bool graph_shown;	/* the lower part shows the graph (-g, g) */
+	int64_t help_until;	/* the keys' window closes then */
 	int curses_active;
 	termios tty_modes;	/* the terminal's modes before curses */
 	int tty_saved;
@@ -94,7 +98,11 @@ struct state {
 	time_t chg_time, chg_prev_time;	/* wall clock, for the text */
 	int64_t chg_mono;	/* when chg_time was */
 	unsigned chg_count;	/* the row's count of changes at chg_time */
+	bool chg_prev_shown;	/* the change before the last is shown */
+	int64_t chg_prev_held;	/* how long it held, in seconds */
 	char last_addr[ADDR_TEXT_SIZE];	/* the IPv4 address the name belongs to */
+	const char *other_label;	/* "brc:", "dst:" or "" */
+	char other_addr[ADDR_TEXT_SIZE];	/* the peer or broadcast address behind it */
 	char addr6[ADDR6_TEXT_SIZE];	/* shown when there is no IPv4 address */
 	const char *host_pattern;
 	int64_t prev_elapsed;
@@ -115,6 +123,11 @@ struct state {
 	int seen_row;
 	time_t seen_change;
 
+	/* the graph's ring, filled at every sample in either view */
+	int graph_head;		/* where the next goes */
+	int graph_count;	/* how many are kept */
+	graph_point graph[GRAPH_KEEP];
+
 	/* Large buffers last: an idle second touches none of them, and the
 	 * fields it does touch stay on a few pages. */
 	char cap_buf[CAPTURE_BUF_SIZE];	/* capture output not yet shown: partial line */
@@ -123,7 +136,6 @@ struct state {
 	alignas(8) char conf_buf[CONF_SIZE];	/* the configuration list */
 	char host_name[NI_MAXHOST];
 	char lookup_buf[NI_MAXHOST];	/* the look-up's answer as it comes */
-	char chg_prev_text[SINCE_TEXT_SIZE];	/* the previous change, as shown at column 44 */
 };
 
 extern state st;

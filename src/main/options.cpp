@@ -83,6 +83,7 @@ opt_result parse_options(int argc, char **argv, state *s, const char **ifname,
 	s->interval = 1;
 	s->count = 0;
 	s->bits = false;
+	s->graph_shown = false;
 	while ((c = getopt(argc, argv, pf_optstring)) != -1) {
 		switch (c) {
 		case 'b':
@@ -98,6 +99,10 @@ opt_result parse_options(int argc, char **argv, state *s, const char **ifname,
 			break;
 		case 'e':
 			*expr = optarg;
+			screen_only = true;
+			break;
+		case 'g':
+			s->graph_shown = true;
 			screen_only = true;
 			break;
 		case 'i':
@@ -150,7 +155,7 @@ opt_result parse_options(int argc, char **argv, state *s, const char **ifname,
 	}
 	/* lines of figures need no terminal, no capture and no lock */
 	if (s->out != OUT_SCREEN && screen_only) {
-		*why = "-o option cannot go with -b, -e, -r or -t!";
+		*why = "-o option cannot go with -b, -e, -g, -r or -t!";
 		return OPT_REFUSED;
 	}
 	if (s->background && (!s->have_tty || !s->have_term))
@@ -172,5 +177,6 @@ void usage()
 	fprintf(stderr, "       -w <sec>  seconds per line with -o, 1 to %d, default 1\n", INTERVAL_MAX);
 	fprintf(stderr, "       -c <n>    end after <n> lines with -o\n");
 	fprintf(stderr, "       -u <unit> traffic in bytes or bits, default bytes\n");
+	fprintf(stderr, "       -g        start with the traffic graph\n");
 	exit(1);
 }

@@ -31,7 +31,7 @@
 #include <unistd.h>
 
 const char pf_default_ifname[] = "lo0";
-const char pf_optstring[] = "bc:e:i:o:r:t:u:w:";
+const char pf_optstring[] = "bc:e:gi:o:r:t:u:w:";
 const char *const pf_capture_programs[] = {"/usr/sbin/tcpdump", nullptr};
 
 int pf_ifcount(int *count)

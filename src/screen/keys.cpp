@@ -87,8 +87,9 @@ void command_menu()
 		}
 	}
 	delwin(w);
-	wtouchln(st.lower_win, 0, getmaxy(st.lower_win), 1);
-	wrefresh(st.lower_win);
+	WINDOW *lower = st.graph_shown ? st.graph_win : st.lower_win;
+	wtouchln(lower, 0, getmaxy(lower), 1);
+	wrefresh(lower);
 }
 
 void handle_key()
@@ -98,9 +99,14 @@ void handle_key()
 	/* readable, yet no key: end of file or an error, the terminal is gone */
 	if (key == ERR)
 		hangup();
-	switch (key) {
-	case 3:		/* control-C: raw mode makes it a key, not a signal */
+	if (key == 3)	/* control-C: raw mode makes it a key, not a signal */
 		cleanup_exit(0);
+	/* any key closes the keys' window, and does nothing else */
+	if (st.help_win) {
+		close_help();
+		return;
+	}
+	switch (key) {
 	case '\n':
 	case '\r':
 		/* the menu needs the screen's minimum size */
@@ -109,6 +115,24 @@ void handle_key()
 		break;
 	case 12:	/* control-L */
 		wrefresh(curscr);
+		break;
+	case 'g':
+	case 'G':
+		screen_toggle_graph();
+		break;
+	case 'u':
+	case 'U':
+		st.bits = !st.bits;
+		screen_units();
+		screen_figures_done();
+		if (st.graph_shown && screen_shown()) {
+			draw_graph();
+			screen_refresh(st.graph_win);
+		}
+		break;
+	case '?':
+	case 'h':
+		open_help();
 		break;
 	default:
 		break;

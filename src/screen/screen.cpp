@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <clocale>
+#include <langinfo.h>
 #include <cstdint>
 #include <csignal>
 #include <cstdio>
@@ -21,6 +22,12 @@ static const char *const label_rows[] = {
 	"outbytes/h: -                 outbytes/m: -               outbytes/s: -        ",
 	"  inpkts/h: -                   inpkts/m: -                 inpkts/s: -        ",
 	" outpkts/h: -                  outpkts/m: -                outpkts/s: -        ",
+};
+
+/* Rows 5 and 6 in bits: each label right-aligned where the byte label stood. */
+static const char *const bits_rows[] = {
+	"  inbits/h: -                   inbits/m: -                 inbits/s: -        ",
+	" outbits/h: -                  outbits/m: -                outbits/s: -        ",
 };
 
 static bool too_small;
@@ -54,6 +61,14 @@ int capture_title(char *buf, int cols)
 {
 	int n = snprintf(buf, TITLE_SIZE, "%s",
 			 "----- tcpdump output --------------------------------------------------");
+
+	return fill_dashes(buf, n, n, cols);
+}
+
+int graph_title(char *buf, int cols)
+{
+	int n = snprintf(buf, TITLE_SIZE, "%s",
+			 "----- traffic graph (g: tcpdump output) -------------------------------");
 
 	return fill_dashes(buf, n, n, cols);
 }
@@ -184,6 +199,54 @@ void draw_figure_labels()
 {
 	for (int i = 0; i < 6; i++)
 		mvwaddstr(st.upper_win, 3 + i, 0, label_rows[i]);
+	draw_traffic_labels();
+}
+
+void draw_traffic_labels()
+{
+	for (int i = 0; i < 2; i++)
+		mvwaddstr(st.upper_win, 5 + i, 0, st.bits ? bits_rows[i] : label_rows[2 + i]);
+}
+
+void screen_refresh(WINDOW *w)
+{
+	wnoutrefresh(w);
+	if (st.help_win) {
+		touchwin(st.help_win);
+		wnoutrefresh(st.help_win);
+	}
+	doupdate();
+}
+
+/* Row 9: what the lower part shows. */
+static void draw_lower_title()
+{
+	char line[TITLE_SIZE];
+
+	draw_bar(9, line, st.graph_shown ? graph_title(line, COLS) : capture_title(line, COLS));
+}
+
+/* The lower part as chosen, drawn and refreshed: the graph, or the pane as it kept its lines. */
+static void show_lower()
+{
+	if (st.graph_shown) {
+		draw_graph();
+		touchwin(st.graph_win);
+		screen_refresh(st.graph_win);
+	} else {
+		touchwin(st.lower_win);
+		screen_refresh(st.lower_win);
+	}
+}
+
+void screen_toggle_graph()
+{
+	st.graph_shown = !st.graph_shown;
+	if (!screen_shown())
+		return;
+	draw_lower_title();
+	wnoutrefresh(st.upper_win);
+	show_lower();
 }
 
 static void draw_template(const char *ifname)
@@ -197,7 +260,7 @@ static void draw_template(const char *ifname)
 	snprintf(line, sizeof line, "%-79s", "chg:");
 	mvwaddstr(st.upper_win, 2, 0, line);
 	draw_figure_labels();
-	draw_bar(9, line, capture_title(line, COLS));
+	draw_lower_title();
 }
 
 static const char *cap_of(const char *name)
@@ -267,6 +330,7 @@ static void start_curses()
 		term = "(none)";
 	/* wide characters as the user's locale has them; messages stay as they are */
 	setlocale(LC_CTYPE, "");
+	graph_init(nl_langinfo(CODESET), term);
 	if (tcgetattr(0, &st.tty_modes) == 0)
 		st.tty_saved = 1;
 	if (!newterm(nullptr, stdout, stdin)) {
@@ -300,17 +364,18 @@ static void start_curses()
 /* Both windows at the current size, anew: at start and after a resize. */
 static bool make_windows()
 {
-	if (st.upper_win)
-		delwin(st.upper_win);
-	if (st.lower_win)
-		delwin(st.lower_win);
+	for (WINDOW **w : {&st.upper_win, &st.lower_win, &st.graph_win})
+		if (*w)
+			delwin(*w);
 	st.upper_win = newwin(UPPER_ROWS, COLS, 0, 0);
 	st.lower_win = newwin(LINES - UPPER_ROWS, COLS, UPPER_ROWS, 0);
-	if (!st.upper_win || !st.lower_win)
+	st.graph_win = newwin(LINES - UPPER_ROWS, COLS, UPPER_ROWS, 0);
+	if (!st.upper_win || !st.lower_win || !st.graph_win)
 		return false;
 	scrollok(st.lower_win, TRUE);
 	leaveok(st.upper_win, TRUE);
 	leaveok(st.lower_win, TRUE);
+	leaveok(st.graph_win, TRUE);
 	return true;
 }
 
@@ -345,8 +410,8 @@ void screen_init(const char *ifname)
 	refresh();
 	wrefresh(st.upper_win);
 	wmove(st.lower_win, 0, 0);
-	wrefresh(st.lower_win);
 	st.curses_active = 1;
+	show_lower();
 }
 
 bool screen_shown()
@@ -366,6 +431,7 @@ void screen_resize(const char *ifname)
 	resize_pending = 0;
 	if (ioctl(0, TIOCGWINSZ, &ws) < 0 || ws.ws_col == 0 || ws.ws_row == 0)
 		return;
+	close_help();
 	resizeterm(ws.ws_row, ws.ws_col);
 	end_sequence();
 	werase(stdscr);
@@ -388,8 +454,63 @@ void screen_resize(const char *ifname)
 	redraw_fields();
 	wnoutrefresh(st.upper_win);
 	wmove(st.lower_win, 0, 0);
-	wnoutrefresh(st.lower_win);
-	doupdate();
+	show_lower();
+}
+
+/*
+ * The keys, in a small window over the screen that stops nothing: the
+ * figures and the pane go on under it, and it stays on top of each
+ * refresh until a key or 5 seconds close it.
+ */
+constexpr int64_t HELP_TIMEOUT = 5 * SECOND;
+static const char *const help_lines[] = {
+	"Enter      the command menu",
+	"control-L  repaint the screen",
+	"control-C  quit",
+	"g          graph or tcpdump output",
+	"u          bits or bytes",
+	"?          these keys",
+};
+constexpr int HELP_ROWS = 2 + 6, HELP_COLS = 38, HELP_ROW = 12, HELP_COL = 21;
+
+void open_help()
+{
+	if (st.help_win || !screen_shown())
+		return;
+	st.help_win = newwin(HELP_ROWS, HELP_COLS, HELP_ROW, HELP_COL);
+	if (!st.help_win)
+		return;
+	wborder(st.help_win, '|', '|', '-', '-', '+', '+', '+', '+');
+	mvwaddstr(st.help_win, 0, 15, " Keys ");
+	for (int i = 0; i < 6; i++)
+		mvwaddstr(st.help_win, 1 + i, 2, help_lines[i]);
+	st.help_until = pf_mono_ns() + HELP_TIMEOUT;
+	screen_refresh(st.help_win);
+}
+
+/* What it covered, drawn again. */
+void close_help()
+{
+	if (!st.help_win)
+		return;
+	delwin(st.help_win);
+	st.help_win = nullptr;
+	if (!screen_shown())
+		return;
+	touchwin(st.upper_win);
+	wnoutrefresh(st.upper_win);
+	show_lower();
+}
+
+int64_t screen_next_due()
+{
+	return st.help_win ? st.help_until : INT64_MAX;
+}
+
+void screen_tick()
+{
+	if (st.help_win && pf_mono_ns() >= st.help_until)
+		close_help();
 }
 
 void screen_continue()

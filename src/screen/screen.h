@@ -2,6 +2,7 @@
 /* The curses screen: the two windows with their template, the keys and the menu. */
 #include <cstddef>
 #include <cstdint>
+#include <curses.h>
 #include <string_view>
 
 #include "ifstat/ifstat.h"
@@ -18,12 +19,42 @@ void screen_continue();	/* after a stop: our modes again, the whole screen anew 
 bool screen_shown();	/* false while the terminal is too small */
 void handle_key();
 void command_menu();
+void screen_toggle_graph();	/* the lower part: the pane or the graph */
+void open_help();		/* the keys, until a key or 5 s */
+void close_help();
 void draw_figure_labels();
+void draw_traffic_labels();	/* rows 5 and 6, in the unit chosen */
+int64_t screen_next_due();	/* the monotonic time the keys' window closes */
+void screen_tick();		/* closes it when due */
+/* one write for w, with the keys' window kept on top */
+void screen_refresh(WINDOW *w);
+
+/* The figures (figures.cpp): drawn from the sampler's record and the configuration it read. */
+void screen_sample(const sample_rec &r);
+void screen_config();		/* the address row, as st has it */
+void screen_new_row();		/* another interface: rows 2 to 8 from the template */
+void screen_figures_done();	/* after a pass: one refresh, if anything changed */
+void screen_units();		/* bytes or bits changed: labels and figures again */
+void forget_fields();		/* the window was drawn anew: write every figure again */
+void redraw_fields();		/* the window was drawn anew: the figures last shown, at once */
+
+/*
+ * The capture pane, which the screen keeps whether it is shown or not:
+ * capture hands it each line it keeps, already in its visible form and
+ * cut, and notes of ours, which the screen cuts to the width.
+ */
+int pane_cols();	/* the columns a line may take, plus one */
+int pane_rows();	/* the lines it shows at once (0 while the terminal is too small) */
+void pane_line(const char *text);
+void pane_done();	/* the end of a batch of lines: one refresh */
+[[gnu::format(printf, 1, 2)]] void pane_note(const char *fmt, ...);
+void pane_note_error(const char *what, int err, int retry);
 
 /* Pure helpers: the title bars, filled with "-" to the width in columns
  * (at most TITLE_SIZE - 1 bytes); the columns they take. */
 int title_line(char *buf, const char *ifname, int cols);
 int capture_title(char *buf, int cols);
+int graph_title(char *buf, int cols);
 bool layout_fits(int cols, int lines);
 void size_notice(char *buf, size_t size, int cols, int lines);
 
@@ -57,3 +88,19 @@ int json_line(char *buf, size_t size, const text_sum &t, const sample_rec &end,
 	      std::string_view ifname, int interval, bool bits);
 /* in as a JSON string with its quotes: bytes outside printable ASCII as \u00XX */
 size_t json_string(char *out, size_t size, std::string_view in);
+
+/* The graph (graph.cpp). */
+enum glyph_set { G_ASCII, G_HALVES, G_EIGHTHS };
+void graph_init(const char *codeset, const char *term);
+void graph_sample(const sample_rec &r);	/* into the ring, and drawn if shown */
+void draw_graph();
+/* Pure helpers: the characters a terminal can draw a bar with; the scale,
+ * 1, 2 or 5 times a power of ten at or above max; a bar's height in steps
+ * of levels, never 0 for traffic; the cell of a bar of that height at row
+ * from the bottom; a rate with k, M, G as powers of 1000. */
+int graph_glyphs(const char *codeset, const char *term);
+uint64_t graph_scale(uint64_t max);
+int graph_height(uint64_t v, uint64_t scale, int levels);
+int graph_steps(int set);
+const char *graph_cell(int set, int height, int row);
+void format_rate(char *buf, size_t size, uint64_t v, bool bits);

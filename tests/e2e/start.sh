@@ -12,6 +12,11 @@ usage_text() {
 	printf '       -i <if>   monitor interface <if>, default lo\n'
 	printf '       -r <tty>  redirect output to device <tty>\n'
 	printf '       -t <term> terminal type for device <tty>\n'
+	printf '       -o <fmt>  lines of figures instead of the screen, <fmt> text or json\n'
+	printf '       -w <sec>  seconds per line with -o, 1 to 3600, default 1\n'
+	printf '       -c <n>    end after <n> lines with -o\n'
+	printf '       -u <unit> traffic in bytes or bits, default bytes\n'
+	printf '       -g        start with the traffic graph\n'
 }
 
 # expect_exit STATUS EXPECTED-STDERR-FILE ARGS...

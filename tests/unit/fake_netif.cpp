@@ -11,7 +11,7 @@
 fake_kernel fake;
 
 const char pf_default_ifname[] = "lo";
-const char pf_optstring[] = "+bc:e:i:o:r:t:u:w:";
+const char pf_optstring[] = "+bc:e:gi:o:r:t:u:w:";
 const char *const pf_capture_programs[] = {"/nonexistent/tcpdump", nullptr};
 
 void fake_reset()

@@ -10,6 +10,7 @@
 #include "fake_netif.h"
 #include "ifstat/ifstat.h"
 #include "main/main.h"
+#include "screen/screen.h"
 
 namespace {
 

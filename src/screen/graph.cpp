@@ -1,0 +1,169 @@
+/*
+ * The traffic graph: bytes (or bits) in per second over bytes out per
+ * second, a column a sample, the newest at the right edge.  Every sample
+ * since start goes into a fixed ring in the program state, also while the
+ * pane is shown, so the graph shows its history at once and a wider
+ * terminal shows more of it.  A sample with no second's difference (the
+ * interface gone or new, counters that fell, a stop, the open menu) is a
+ * gap, drawn so that it cannot pass for a quiet second.
+ */
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "main/main.h"
+#include "screen/screen.h"
+
+static int glyphs = G_ASCII;
+
+int graph_glyphs(const char *codeset, const char *term)
+{
+	if (!codeset || strcmp(codeset, "UTF-8") != 0)
+		return G_ASCII;
+	/* the Linux console's fonts carry the PC's half and full blocks, not the eighths */
+	if (term && strncmp(term, "linux", 5) == 0)
+		return G_HALVES;
+	return G_EIGHTHS;
+}
+
+void graph_init(const char *codeset, const char *term)
+{
+	glyphs = graph_glyphs(codeset, term);
+}
+
+uint64_t graph_scale(uint64_t max)
+{
+	for (uint64_t p = 1;; p *= 10) {
+		for (uint64_t m : {1, 2, 5})
+			if (max <= m * p)
+				return m * p;
+		if (p > UINT64_MAX / 100)
+			return UINT64_MAX;
+	}
+}
+
+int graph_height(uint64_t v, uint64_t scale, int levels)
+{
+	if (v == 0 || scale == 0 || levels <= 0)
+		return 0;
+	unsigned __int128 h = (static_cast<unsigned __int128>(v) * levels + scale / 2) / scale;
+	/* a second with traffic is never empty */
+	return std::clamp(static_cast<int>(std::min<unsigned __int128>(h, levels)), 1, levels);
+}
+
+int graph_steps(int set)
+{
+	return set == G_EIGHTHS ? 8 : set == G_HALVES ? 2 : 1;
+}
+
+const char *graph_cell(int set, int height, int row)
+{
+	static const char *const eighths[] = {" ", "\u2581", "\u2582", "\u2583", "\u2584",
+					      "\u2585", "\u2586", "\u2587", "\u2588"};
+	int steps = graph_steps(set);
+	int part = std::clamp(height - row * steps, 0, steps);
+
+	switch (set) {
+	case G_EIGHTHS:
+		return eighths[part];
+	case G_HALVES:
+		return part == 2 ? "\u2588" : part == 1 ? "\u2584" : " ";
+	default:
+		return part ? "#" : " ";
+	}
+}
+
+void format_rate(char *buf, size_t size, uint64_t v, bool bits)
+{
+	static const char *const prefix[] = {"", "k", "M", "G", "T", "P", "E"};
+	uint64_t unit = 1;
+	int k = 0;
+
+	while (k < 6 && v / unit >= 1000) {
+		unit *= 1000;
+		k++;
+	}
+	const char *name = bits ? "bit/s" : "B/s";
+	if (k > 0 && v / unit < 10)
+		snprintf(buf, size, "%" PRIu64 ".%" PRIu64 " %s%s", v / unit, v % unit * 10 / unit,
+			 prefix[k], name);
+	else
+		snprintf(buf, size, "%" PRIu64 " %s%s", v / unit, prefix[k], name);
+}
+
+/* One graph: its label row at row top, then its bars down to top + rows - 1. */
+static void draw_one(int top, int rows, int which)
+{
+	static const char *const names[] = {"in ", "out"};
+	int cols = std::min(COLS, GRAPH_KEEP);
+	int n = std::min(st.graph_count, cols);
+	int mult = st.bits ? 8 : 1;
+	int bar_rows = rows - 1;
+	uint64_t most = 0;
+	char line[4 * GRAPH_KEEP + 1];
+	char scale_text[32], now_text[32];
+
+	auto point = [&](int j) -> const graph_point & {
+		return st.graph[(st.graph_head - n + j + GRAPH_KEEP) % GRAPH_KEEP];
+	};
+	for (int j = 0; j < n; j++)
+		if (!point(j).gap)
+			most = std::max(most, point(j).v[which]);
+	uint64_t scale = graph_scale(most > UINT64_MAX / 8 ? UINT64_MAX : most * mult);
+	format_rate(scale_text, sizeof scale_text, scale, st.bits);
+	if (n > 0 && !point(n - 1).gap)
+		format_rate(now_text, sizeof now_text, point(n - 1).v[which] * mult, st.bits);
+	else
+		snprintf(now_text, sizeof now_text, "-");
+	snprintf(line, sizeof line, "%s  scale %-14s now %s", names[which], scale_text, now_text);
+	mvwprintw(st.graph_win, top, 0, "%-*.*s", COLS, COLS, line);
+
+	int levels = bar_rows * graph_steps(glyphs);
+	for (int r = 0; r < bar_rows; r++) {
+		size_t o = 0;
+		int from_bottom = bar_rows - 1 - r;
+		for (int x = 0; x < COLS; x++) {
+			int j = x - (COLS - n);
+			const char *cell = " ";
+			if (j >= 0 && point(j).gap)
+				cell = ":";
+			else if (j >= 0)
+				cell = graph_cell(glyphs,
+						  graph_height(point(j).v[which] * mult, scale, levels),
+						  from_bottom);
+			size_t len = strlen(cell);
+			if (o + len >= sizeof line)
+				break;
+			memcpy(line + o, cell, len);
+			o += len;
+		}
+		line[o] = '\0';
+		mvwaddstr(st.graph_win, top + 1 + r, 0, line);
+	}
+}
+
+/* Into the window, not cleared first: curses sends only the cells that changed. */
+void draw_graph()
+{
+	int rows = getmaxy(st.graph_win);
+
+	draw_one(0, rows / 2, 0);
+	draw_one(rows / 2, rows - rows / 2, 1);
+}
+
+void graph_sample(const sample_rec &r)
+{
+	graph_point &p = st.graph[st.graph_head];
+
+	/* a second's worth, or nothing: a longer span is the menu's or a stop's */
+	p.gap = !r.present || r.fresh || !r.whole_second || r.span > SECOND * 3 / 2;
+	p.v[0] = p.gap ? 0 : r.delta[IBYTES];
+	p.v[1] = p.gap ? 0 : r.delta[OBYTES];
+	st.graph_head = (st.graph_head + 1) % GRAPH_KEEP;
+	st.graph_count = std::min(st.graph_count + 1, GRAPH_KEEP);
+	if (st.graph_shown && screen_shown()) {
+		draw_graph();
+		screen_refresh(st.graph_win);
+	}
+}
