@@ -85,7 +85,7 @@ void format_rate(char *buf, size_t size, uint64_t v, bool bits)
 		k++;
 	}
 	const char *name = bits ? "bit/s" : "B/s";
-	if (k > 0 && v / unit < 10)
+	if (k > 0 && v / unit < 10 && v % unit != 0)
 		snprintf(buf, size, "%" PRIu64 ".%" PRIu64 " %s%s", v / unit, v % unit * 10 / unit,
 			 prefix[k], name);
 	else

@@ -21,9 +21,12 @@ for line in sys.stdin:
 }
 # field N of line K of the output (after the arrival stamp), as text mode has it
 field() { sed -n "$1p" "$OUT" | awk -v n="$2" '{print $(n + 1)}'; }
-flow() { # flow COUNT: pings of 1000 bytes (1042 on the wire) every 0.2 s from vt0's far end
+FLOW=
+flow() { # flow COUNT: pings of 1000 bytes (1042 on the wire) every 0.2 s from vt0's far end, after the last
+	[ -n "$FLOW" ] && wait "$FLOW"
 	ip netns exec "$NSB" ping -q -i 0.2 -s 1000 -c "$1" 10.77.0.1 > /dev/null 2>&1 &
-	OWN_PIDS+=($!)
+	FLOW=$!
+	OWN_PIDS+=($FLOW)
 }
 
 # Three lines a second apart; their sum is what the kernel counted meanwhile.
@@ -57,7 +60,6 @@ check "-o text -w 5 -c 2: a header and two lines" \
 check "... 5 packets and 5210 bytes a second ($(field 3 2), $(field 3 4))" \
 	test "$(field 3 2)" -ge 4168 -a "$(field 3 2)" -le 6252 -a "$(field 3 4)" -ge 4 -a "$(field 3 4)" -le 6
 check "... state and address" test "$(field 3 6) $(field 3 7)" = "up 10.77.0.1"
-sleep 1.5
 flow 20
 sleep 0.5
 as_user -o text -i vt0 -w 2 -c 1 -u bits

@@ -93,3 +93,19 @@ TEST(Fit, FiguresKeepToTheirFieldInTheByteUnits)
 }
 
 }
+
+/* Bits: the bytes times 8, exact, or in units of 1000 where they do not fit. */
+TEST(Format, BitsInTheirField)
+{
+	char buf[COUNT_TEXT_SIZE];
+	fit_bits(buf, sizeof buf, 1000, 9);
+	EXPECT_STREQ(buf, "8000");
+	fit_bits(buf, sizeof buf, 125000000, 9);	/* 1 Gbit/s */
+	EXPECT_STREQ(buf, "1000000k");
+	fit_bits(buf, sizeof buf, 12500000000, 9);	/* 100 Gbit/s */
+	EXPECT_STREQ(buf, "100000M");
+	fit_bits(buf, sizeof buf, UINT64_MAX, 9);
+	EXPECT_STREQ(buf, "99999999G");
+	fit_bits(buf, sizeof buf, 12500000000, 16);
+	EXPECT_STREQ(buf, "100000000000");
+}
