@@ -63,17 +63,18 @@ void format_count(char *buf, size_t size, uint64_t v)
 }
 
 /*
- * A figure in at most width columns: the number itself if it fits, else in
- * the byte counters' units, the finest that fits.  Beyond the largest
- * count of G that fits (10^17 in 9 columns, more than any link carries in
- * a second) it shows that largest count.
+ * v in at most width columns: the number itself if it fits, else as a
+ * count of k, M or G of base (1024 for the byte counters' mixed units,
+ * 1000 for bits), the finest that fits.  Beyond the largest count of G
+ * that fits (10^17 in 9 columns, more than any link carries in a second)
+ * it shows that largest count.
  */
-void fit_count(char *buf, size_t size, uint64_t v, int width)
+static void fit_units(char *buf, size_t size, uint64_t v, int width, uint64_t base)
 {
-	static const struct {
+	const struct {
 		uint64_t unit;
 		char name;
-	} units[] = {{1024, 'k'}, {1024000, 'M'}, {1024000000, 'G'}};
+	} units[] = {{base, 'k'}, {base * 1000, 'M'}, {base * 1000000, 'G'}};
 	int n = snprintf(buf, size, "%" PRIu64, v);
 
 	for (const auto &u : units) {
@@ -88,30 +89,16 @@ void fit_count(char *buf, size_t size, uint64_t v, int width)
 	}
 }
 
-/*
- * Bits, the bytes times 8, in at most width columns: the number itself if
- * it fits, else in units of 1000 (as bit rates are counted: a Gbit is 10^9
- * bits), the finest that fits.
- */
+/* A figure in the byte counters' units: k 1024, M 1024000, G 1024000000. */
+void fit_count(char *buf, size_t size, uint64_t v, int width)
+{
+	fit_units(buf, size, v, width, 1024);
+}
+
+/* Bits, the bytes times 8, in units of 1000 as bit rates are counted: a Gbit is 10^9 bits. */
 void fit_bits(char *buf, size_t size, uint64_t bytes, int width)
 {
-	static const struct {
-		uint64_t unit;
-		char name;
-	} units[] = {{1000, 'k'}, {1000000, 'M'}, {1000000000, 'G'}};
-	uint64_t v = bytes > UINT64_MAX / 8 ? UINT64_MAX : bytes * 8;
-	int n = snprintf(buf, size, "%" PRIu64, v);
-
-	for (const auto &u : units) {
-		if (n <= width)
-			return;
-		n = snprintf(buf, size, "%" PRIu64 "%c", v / u.unit, u.name);
-	}
-	if (n > width && width >= 2 && static_cast<size_t>(width) < size) {
-		memset(buf, '9', width - 1);
-		buf[width - 1] = 'G';
-		buf[width] = '\0';
-	}
+	fit_units(buf, size, bytes > UINT64_MAX / 8 ? UINT64_MAX : bytes * 8, width, 1000);
 }
 
 /* Change time as local time, then days:hours:minutes since (negative if ahead). */
