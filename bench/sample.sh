@@ -22,11 +22,7 @@ net_up
 no_ipv6 "$NS" vt0
 sleep 2
 
-cpu_ns() { awk '{print $1}' "/proc/$1/schedstat"; }
-calls() { # calls PID: system calls a second, over SECS
-	timeout -s INT "$SECS" strace -c -p "$1" -o "$T/strace.$1" 2>/dev/null
-	awk -v s="$SECS" '$NF == "total" {printf "%.1f", $4 / s}' "$T/strace.$1"
-}
+. "$(dirname "$0")/lib.sh"
 
 # idle LABEL: ravlet, the bare wake-up and the query loop side by side
 idle() {

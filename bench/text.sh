@@ -16,11 +16,7 @@ net_up
 no_ipv6 "$NS" vt0
 sleep 2
 
-cpu_ns() { awk '{print $1}' "/proc/$1/schedstat"; }
-calls() { # calls PID: system calls a second, over SECS
-	timeout -s INT "$SECS" strace -c -p "$1" -o "$T/strace.$1" 2>/dev/null
-	awk -v s="$SECS" '$NF == "total" {printf "%.1f", $4 / s}' "$T/strace.$1"
-}
+. "$(dirname "$0")/lib.sh"
 
 ip netns exec "$NS" "$RAVLET" -o text -i vt0 -w 60 > "$T/lines60" &
 w60=$!

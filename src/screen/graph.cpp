@@ -152,6 +152,14 @@ void draw_graph()
 	draw_one(rows / 2, rows - rows / 2, 1);
 }
 
+void graph_update()
+{
+	if (st.graph_shown && screen_shown()) {
+		draw_graph();
+		screen_refresh(st.graph_win);
+	}
+}
+
 void graph_sample(const sample_rec &r)
 {
 	graph_point &p = st.graph[st.graph_head];
@@ -162,8 +170,5 @@ void graph_sample(const sample_rec &r)
 	p.v[1] = p.gap ? 0 : r.delta[OBYTES];
 	st.graph_head = (st.graph_head + 1) % GRAPH_KEEP;
 	st.graph_count = std::min(st.graph_count + 1, GRAPH_KEEP);
-	if (st.graph_shown && screen_shown()) {
-		draw_graph();
-		screen_refresh(st.graph_win);
-	}
+	graph_update();
 }

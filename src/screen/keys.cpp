@@ -125,10 +125,7 @@ void handle_key()
 		st.bits = !st.bits;
 		screen_units();
 		screen_figures_done();
-		if (st.graph_shown && screen_shown()) {
-			draw_graph();
-			screen_refresh(st.graph_win);
-		}
+		graph_update();
 		break;
 	case '?':
 	case 'h':

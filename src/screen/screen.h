@@ -94,6 +94,7 @@ enum glyph_set { G_ASCII, G_HALVES, G_EIGHTHS };
 void graph_init(const char *codeset, const char *term);
 void graph_sample(const sample_rec &r);	/* into the ring, and drawn if shown */
 void draw_graph();
+void graph_update();	/* drawn and refreshed, if shown */
 /* Pure helpers: the characters a terminal can draw a bar with; the scale,
  * 1, 2 or 5 times a power of ten at or above max; a bar's height in steps
  * of levels, never 0 for traffic; the cell of a bar of that height at row
