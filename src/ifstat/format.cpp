@@ -49,6 +49,19 @@ bool sample_due(int64_t now, int64_t *next, int64_t *when)
 	return true;
 }
 
+/*
+ * A difference over the nanoseconds it took, as a figure per second,
+ * rounded to the nearest: a wake-up a little late or early moves no
+ * steady figure.  0 for a span of none.
+ */
+uint64_t per_second(uint64_t delta, int64_t span)
+{
+	if (span <= 0)
+		return 0;
+	unsigned __int128 v = (static_cast<unsigned __int128>(delta) * ONE_SECOND + span / 2) / span;
+	return v > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(v);
+}
+
 /* The units mix the factors: k is 1024, M is 1024000, G is 1024000000. */
 void format_count(char *buf, size_t size, uint64_t v)
 {

@@ -56,7 +56,20 @@ static int64_t mono_of(time_t t, int64_t now)
 	return now - (pf_wall() - t) * SECOND;
 }
 
-/* The starting point of every later difference. */
+/*
+ * The row, and the time it was read: a difference of counters is over the
+ * time between its two reads, not between the wake-ups that asked for
+ * them, which a loaded machine or a short stop can make late.
+ */
+static int read_row(int row, if_row *r)
+{
+	int rc = pf_row(row, r);
+
+	st.read_at = pf_mono_ns();
+	return rc;
+}
+
+/* The starting point of every later difference, from the row just read. */
 static void take_row(int row, int64_t now)
 {
 	uint64_t c[NCOUNTERS];
@@ -74,6 +87,7 @@ static void take_row(int row, int64_t now)
 	read_counters(st.ifmd, c);
 	for (int i = 0; i < NCOUNTERS; i++)
 		st.snap_hour[i] = st.snap_minute[i] = st.snap_second[i] = c[i];
+	st.last_sample = st.read_at;
 	st.new_row = true;
 }
 
@@ -164,7 +178,7 @@ static void read_config(const char *ifname, int64_t now)
 		check_signal();
 	st.cur_ifr = find_ifreq(st.conf_buf, st.conf_len, ifname);
 	int row = st.conf_len > 0 ? pf_row_of(st.if_sock, ifname) : -1;
-	if (row <= 0 || pf_row(row, &st.ifmd) < 0) {
+	if (row <= 0 || read_row(row, &st.ifmd) < 0) {
 		check_signal();
 		st.conf_len = 0;
 		st.cur_ifr = nullptr;
@@ -204,9 +218,9 @@ void if_init(const char *ifname)
 	st.if_sock = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
 	st.notice_fd = pf_watch();
 	int64_t now = pf_mono_ns();
-	read_config(ifname, now);
 	/* the first figures one second after this, the difference since this read */
-	st.last_sample = now;
+	st.last_sample = st.read_at = now;
+	read_config(ifname, now);
 	st.new_row = false;
 	/* the address as soon as the screen is up */
 	st.next_sample = now + SECOND;
@@ -272,8 +286,9 @@ static void take_window(const uint64_t c[NCOUNTERS], uint64_t snap[NCOUNTERS],
 
 /*
  * The record of a sample of a row still under its name: the counters, the
- * difference since the sample before (whole_second: a second's worth) and
- * the blocks of at least 61 and 3601 seconds that ended.
+ * difference since the sample before and what it makes a second
+ * (whole_second: the figure to show as such) and the blocks of at least 61
+ * and 3601 seconds that ended.
  */
 static void count_sample(sample_rec *r, int64_t now, bool whole_second)
 {
@@ -281,6 +296,8 @@ static void count_sample(sample_rec *r, int64_t now, bool whole_second)
 	r->fresh = st.new_row;
 	r->whole_second = whole_second && !st.new_row;
 	take_window(r->count, st.snap_second, r->delta);
+	for (int i = 0; i < NCOUNTERS; i++)
+		r->per_second[i] = per_second(r->delta[i], r->span);
 	if (now - st.minute_mark >= 61 * SECOND) {
 		st.minute_mark = now;
 		r->minute_done = true;
@@ -316,7 +333,7 @@ static bool counters_fell(const if_row &r)
  */
 static bool our_row(const char *ifname, if_row *r)
 {
-	if (pf_row(st.mib_row, r) < 0 || strncmp(r->name, ifname, IFNAME_SIZE) != 0) {
+	if (read_row(st.mib_row, r) < 0 || strncmp(r->name, ifname, IFNAME_SIZE) != 0) {
 		check_signal();
 		return false;
 	}
@@ -334,11 +351,14 @@ static void sample(const char *ifname, int64_t now, bool whole_second)
 	rec = sample_rec{};
 	rec.when = now;
 	rec.wall = pf_wall();
-	rec.span = now - st.last_sample;
-	st.last_sample = now;
 	if (st.notice_fd < 0)
 		read_config(ifname, now);
-	if (st.mib_row && !our_row(ifname, &r)) {
+	bool have = st.mib_row && our_row(ifname, &r);
+	if (!have)
+		st.read_at = pf_mono_ns();
+	rec.span = st.read_at - st.last_sample;
+	st.last_sample = st.read_at;
+	if (st.mib_row && !have) {
 		/* gone, or renamed: the announcement is on its way, or read again now */
 		st.conf_due = true;
 	} else if (st.mib_row) {

@@ -14,7 +14,8 @@ constexpr size_t ADDR_TEXT_SIZE = 16;	/* "255.255.255.255" */
 struct sample_rec {
 	int64_t when;		/* on the monotonic clock */
 	time_t wall;		/* the wall clock then, for a time shown as text */
-	int64_t span;		/* since the sample before (at start: since the first read) */
+	int64_t span;		/* between the reads of the counters that bound delta
+				 * (at start: since the first read), as the clock had it */
 	bool present;		/* the interface's row was read under its name */
 	bool fresh;		/* its figures start here: delta is no difference (a new row,
 				 * counters that fell, or not present) */
@@ -22,6 +23,7 @@ struct sample_rec {
 	unsigned flags;		/* IF_* */
 	uint64_t count[NCOUNTERS];	/* as the kernel keeps them */
 	uint64_t delta[NCOUNTERS];	/* since the sample before */
+	uint64_t per_second[NCOUNTERS];	/* delta over span, scaled to one second */
 	bool minute_done, hour_done;	/* a block of 61 or 3601 s ended here */
 	uint64_t minute[NCOUNTERS], hour[NCOUNTERS];	/* over that block */
 	char addr[ADDR_TEXT_SIZE];	/* the first IPv4 address, "" without one */
@@ -51,6 +53,7 @@ constexpr size_t FIELD_SIZE = 128;	/* the longest figure text remembered */
 char *find_entry(char *buf, int len, const char *ifname, int family);
 char *find_ifreq(char *buf, int len, const char *ifname);
 bool sample_due(int64_t now, int64_t *next, int64_t *when);
+uint64_t per_second(uint64_t delta, int64_t span);
 constexpr size_t COUNT_TEXT_SIZE = 48;
 void format_count(char *buf, size_t size, uint64_t v);
 void fit_count(char *buf, size_t size, uint64_t v, int width);

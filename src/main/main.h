@@ -92,7 +92,8 @@ struct state {
 	int64_t next_sample;	/* the one-second grid */
 	int64_t hour_mark, minute_mark;
 	uint64_t snap_hour[NCOUNTERS], snap_minute[NCOUNTERS], snap_second[NCOUNTERS];
-	int64_t last_sample;	/* when snap_second was taken */
+	int64_t last_sample;	/* when the counters in snap_second were read */
+	int64_t read_at;	/* when the last row was read */
 	bool new_row;		/* the snapshots were taken anew since: no difference to show */
 	sample_rec rec;		/* the last sample, for the screen or the text mode */
 	time_t chg_time, chg_prev_time;	/* wall clock, for the text */

@@ -260,7 +260,7 @@ void screen_sample(const sample_rec &r)
 	put_count(F_PKTS_OUT, 4, 53, 24, r.count[OPACKETS]);
 	show_change(r);
 	if (r.whole_second)
-		show_window(r.delta, 2);
+		show_window(r.per_second, 2);
 	if (r.minute_done)
 		show_window(r.minute, 1);
 	if (r.hour_done)

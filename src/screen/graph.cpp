@@ -92,58 +92,98 @@ void format_rate(char *buf, size_t size, uint64_t v, bool bits)
 		snprintf(buf, size, "%" PRIu64 " %s%s", v / unit, prefix[k], name);
 }
 
+/*
+ * What each graph last put into its window, so that a second draws only the
+ * cells that changed: an idle graph writes nothing, a moving one a cell or
+ * two a column.  Heights by distance from the right edge, where the newest
+ * column is at any width.
+ */
+constexpr int BLANK = -2, GAP = -1;
+constexpr size_t LABEL_SIZE = 96;
+static struct {
+	int n;			/* columns drawn, from the right edge */
+	short h[GRAPH_KEEP];	/* their heights, or GAP */
+	char label[LABEL_SIZE];
+} drawn[2];
+
+/* The window was made anew, blank: nothing of it is drawn. */
+void graph_forget()
+{
+	for (auto &d : drawn) {
+		d.n = 0;
+		d.label[0] = '\0';
+	}
+}
+
+static const char *cell_of(int h, int row)
+{
+	return h == GAP ? ":" : h == BLANK ? " " : graph_cell(glyphs, h, row);
+}
+
+/* Column x of a graph whose bars end at row bottom, from height was to height now. */
+static void draw_column(int x, int bottom, int bar_rows, int was, int now)
+{
+	int lo = 0, hi = bar_rows - 1;
+	int steps = graph_steps(glyphs);
+
+	/* two bars differ only in the rows between their tops */
+	if (was >= 0 && now >= 0) {
+		lo = std::min(was, now) / steps;
+		hi = std::min(hi, (std::max(was, now) - 1) / steps);
+	}
+	for (int r = lo; r <= hi; r++) {
+		const char *cell = cell_of(now, r);
+		if (strcmp(cell, cell_of(was, r)) != 0)
+			mvwaddstr(st.graph_win, bottom - r, x, cell);
+	}
+}
+
 /* One graph: its label row at row top, then its bars down to top + rows - 1. */
 static void draw_one(int top, int rows, int which)
 {
 	static const char *const names[] = {"in ", "out"};
-	int cols = std::min(COLS, GRAPH_KEEP);
-	int n = std::min(st.graph_count, cols);
+	auto &d = drawn[which];
+	int n = std::min({st.graph_count, COLS, GRAPH_KEEP});
 	int mult = st.bits ? 8 : 1;
 	int bar_rows = rows - 1;
 	uint64_t most = 0;
-	char line[4 * GRAPH_KEEP + 1];
-	char scale_text[32], now_text[32];
+	char label[LABEL_SIZE], scale_text[32], now_text[32];
 
-	auto point = [&](int j) -> const graph_point & {
-		return st.graph[(st.graph_head - n + j + GRAPH_KEEP) % GRAPH_KEEP];
+	/* point k columns from the right edge */
+	auto point = [&](int k) -> const graph_point & {
+		return st.graph[(st.graph_head - 1 - k + GRAPH_KEEP) % GRAPH_KEEP];
 	};
-	for (int j = 0; j < n; j++)
-		if (!point(j).gap)
-			most = std::max(most, point(j).v[which]);
+	for (int k = 0; k < n; k++)
+		if (!point(k).gap)
+			most = std::max(most, point(k).v[which]);
 	uint64_t scale = graph_scale(most > UINT64_MAX / 8 ? UINT64_MAX : most * mult);
 	format_rate(scale_text, sizeof scale_text, scale, st.bits);
-	if (n > 0 && !point(n - 1).gap)
-		format_rate(now_text, sizeof now_text, point(n - 1).v[which] * mult, st.bits);
+	if (n > 0 && !point(0).gap)
+		format_rate(now_text, sizeof now_text, point(0).v[which] * mult, st.bits);
 	else
 		snprintf(now_text, sizeof now_text, "-");
-	snprintf(line, sizeof line, "%s  scale %-14s now %s", names[which], scale_text, now_text);
-	mvwprintw(st.graph_win, top, 0, "%-*.*s", COLS, COLS, line);
+	snprintf(label, sizeof label, "%s  scale %-14s now %s", names[which], scale_text, now_text);
+	if (strcmp(label, d.label) != 0) {
+		mvwprintw(st.graph_win, top, 0, "%-*.*s", COLS, COLS, label);
+		memcpy(d.label, label, sizeof label);
+	}
 
 	int levels = bar_rows * graph_steps(glyphs);
-	for (int r = 0; r < bar_rows; r++) {
-		size_t o = 0;
-		int from_bottom = bar_rows - 1 - r;
-		for (int x = 0; x < COLS; x++) {
-			int j = x - (COLS - n);
-			const char *cell = " ";
-			if (j >= 0 && point(j).gap)
-				cell = ":";
-			else if (j >= 0)
-				cell = graph_cell(glyphs,
-						  graph_height(point(j).v[which] * mult, scale, levels),
-						  from_bottom);
-			size_t len = strlen(cell);
-			if (o + len >= sizeof line)
-				break;
-			memcpy(line + o, cell, len);
-			o += len;
-		}
-		line[o] = '\0';
-		mvwaddstr(st.graph_win, top + 1 + r, 0, line);
+	for (int k = 0; k < std::max(n, d.n); k++) {
+		int h = BLANK;
+		if (k < n && point(k).gap)
+			h = GAP;
+		else if (k < n)
+			h = graph_height(point(k).v[which] * mult, scale, levels);
+		int was = k < d.n ? d.h[k] : BLANK;
+		if (h != was)
+			draw_column(COLS - 1 - k, top + bar_rows, bar_rows, was, h);
+		d.h[k] = static_cast<short>(h);
 	}
+	d.n = n;
 }
 
-/* Into the window, not cleared first: curses sends only the cells that changed. */
+/* Into the window, not cleared first: only the cells that changed are written. */
 void draw_graph()
 {
 	int rows = getmaxy(st.graph_win);
@@ -166,8 +206,8 @@ void graph_sample(const sample_rec &r)
 
 	/* a second's worth, or nothing: a longer span is the menu's or a stop's */
 	p.gap = !r.present || r.fresh || !r.whole_second || r.span > SECOND * 3 / 2;
-	p.v[0] = p.gap ? 0 : r.delta[IBYTES];
-	p.v[1] = p.gap ? 0 : r.delta[OBYTES];
+	p.v[0] = p.gap ? 0 : r.per_second[IBYTES];
+	p.v[1] = p.gap ? 0 : r.per_second[OBYTES];
 	st.graph_head = (st.graph_head + 1) % GRAPH_KEEP;
 	st.graph_count = std::min(st.graph_count + 1, GRAPH_KEEP);
 	graph_update();

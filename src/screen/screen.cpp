@@ -376,6 +376,7 @@ static bool make_windows()
 	leaveok(st.upper_win, TRUE);
 	leaveok(st.lower_win, TRUE);
 	leaveok(st.graph_win, TRUE);
+	graph_forget();
 	return true;
 }
 

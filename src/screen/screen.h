@@ -85,7 +85,7 @@ void sum_sample(text_sum *t, const sample_rec &r);
 int text_header(char *buf, size_t size, bool bits);
 int text_line(char *buf, size_t size, const text_sum &t, const sample_rec &end, bool bits);
 int json_line(char *buf, size_t size, const text_sum &t, const sample_rec &end,
-	      std::string_view ifname, int interval, bool bits);
+	      std::string_view ifname, bool bits);
 /* in as a JSON string with its quotes: bytes outside printable ASCII as \u00XX */
 size_t json_string(char *out, size_t size, std::string_view in);
 
@@ -93,7 +93,8 @@ size_t json_string(char *out, size_t size, std::string_view in);
 enum glyph_set { G_ASCII, G_HALVES, G_EIGHTHS };
 void graph_init(const char *codeset, const char *term);
 void graph_sample(const sample_rec &r);	/* into the ring, and drawn if shown */
-void draw_graph();
+void draw_graph();	/* the cells that changed since the last */
+void graph_forget();	/* its window is new and blank */
 void graph_update();	/* drawn and refreshed, if shown */
 /* Pure helpers: the characters a terminal can draw a bar with; the scale,
  * 1, 2 or 5 times a power of ten at or above max; a bar's height in steps

@@ -28,14 +28,13 @@ void sum_sample(text_sum *t, const sample_rec &r)
 		t->sum[i] += r.delta[i];
 }
 
-/* A rate per second, rounded down; false where the interval has none. */
+/* A rate per second over the time the interval covered; false where it has none. */
 static bool rate(const text_sum &t, int i, bool bits, uint64_t *out)
 {
 	if (t.broken || t.span <= 0)
 		return false;
-	unsigned __int128 v = static_cast<unsigned __int128>(t.sum[i]) * (bits && i <= OBYTES ? 8 : 1);
-	v = v * SECOND / t.span;
-	*out = v > UINT64_MAX ? UINT64_MAX : static_cast<uint64_t>(v);
+	uint64_t v = per_second(t.sum[i], t.span);
+	*out = bits && i <= OBYTES ? (v > UINT64_MAX / 8 ? UINT64_MAX : v * 8) : v;
 	return true;
 }
 
@@ -118,7 +117,7 @@ static int json_figure(char *buf, size_t size, const char *name, bool have, uint
 }
 
 int json_line(char *buf, size_t size, const text_sum &t, const sample_rec &end,
-	      std::string_view ifname, int interval, bool bits)
+	      std::string_view ifname, bool bits)
 {
 	static const char *const rates[2][NCOUNTERS] = {
 		{"in_bytes_per_s", "out_bytes_per_s", "in_packets_per_s", "out_packets_per_s"},
@@ -132,8 +131,10 @@ int json_line(char *buf, size_t size, const text_sum &t, const sample_rec &end,
 	iso_time(when, sizeof when, end.wall, true);
 	json_string(name, sizeof name, ifname);
 	auto more = [&](int k) { n += k > 0 ? k : 0; n = n < size ? n : size - 1; };
-	more(snprintf(buf, size, "{\"time\":\"%s\",\"interface\":%s,\"interval\":%d", when, name,
-		      interval));
+	/* the seconds the line covers, so that a rate times the interval is its bytes */
+	int64_t ms = (t.span + 500000) / 1000000;
+	more(snprintf(buf, size, "{\"time\":\"%s\",\"interface\":%s,\"interval\":%" PRId64 ".%03d",
+		      when, name, ms / 1000, static_cast<int>(ms % 1000)));
 	for (int i = 0; i < NCOUNTERS; i++) {
 		uint64_t v = 0;
 		bool have = rate(t, i, bits, &v);
@@ -189,7 +190,7 @@ void text_sample(const sample_rec &r, const char *ifname)
 	if (sum.samples < st.interval)
 		return;
 	if (st.out == OUT_JSON)
-		n = json_line(buf, sizeof buf, sum, r, ifname, st.interval, st.bits);
+		n = json_line(buf, sizeof buf, sum, r, ifname, st.bits);
 	else
 		n = text_line(buf, sizeof buf, sum, r, st.bits);
 	sum = text_sum{};

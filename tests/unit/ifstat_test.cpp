@@ -210,6 +210,27 @@ TEST_F(Sampler, AFallingCounterStartsTheFiguresAgain)
 	EXPECT_EQ(text(6, 58, 14), "outbytes/s: 0 ");
 }
 
+/* 1000 bytes a second arrive steadily; one wake-up comes 0.35 s late (a short stop). */
+TEST_F(Sampler, ALateWakeUpIsDividedByTheTimeItReallyCovered)
+{
+	start();
+	fake.rows[3].ibytes += 1000;
+	advance(1);
+	EXPECT_EQ(text(5, 70, 5), "1000 ");
+	fake.mono += S + S * 35 / 100;
+	fake.rows[3].ibytes += 1350;
+	if_update("vt0");
+	EXPECT_EQ(text(5, 70, 5), "1000 ");
+	EXPECT_EQ(st.rec.span, S + S * 35 / 100);
+	/* the grid goes on: the next sample covers the 0.65 s left */
+	fake.mono += S * 65 / 100;
+	fake.rows[3].ibytes += 650;
+	if_update("vt0");
+	EXPECT_EQ(text(5, 70, 5), "1000 ");
+	EXPECT_EQ(st.rec.delta[IBYTES], 650u);
+	EXPECT_EQ(st.rec.per_second[IBYTES], 1000u);
+}
+
 TEST_F(Sampler, ChangeTimeAndThePreviousOne)
 {
 	setenv("TZ", "UTC", 1);

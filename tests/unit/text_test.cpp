@@ -39,12 +39,12 @@ protected:
 	std::string json(const text_sum &t, const sample_rec &end, std::string_view name = "vt0")
 	{
 		char buf[TEXT_LINE_SIZE];
-		json_line(buf, sizeof buf, t, end, name, 5, false);
+		json_line(buf, sizeof buf, t, end, name, false);
 		return buf;
 	}
 };
 
-TEST_F(Text, AnIntervalIsItsDifferencesOverItsSpanRoundedDown)
+TEST_F(Text, AnIntervalIsItsDifferencesOverItsRealSpan)
 {
 	text_sum t{};
 	for (int i = 0; i < 5; i++)
@@ -64,6 +64,20 @@ TEST_F(Text, AnIntervalIsItsDifferencesOverItsSpanRoundedDown)
 	r.span = 3 * SECOND;
 	sum_sample(&held, r);
 	EXPECT_NE(text(held, r).find(" 1000 "), std::string::npos);
+
+	/* a 4 s stop in a line of 5: the interval says the 8.412 s it covered */
+	text_sum late{};
+	r = second(84120, 0);
+	r.span = 8412 * (SECOND / 1000);
+	sum_sample(&late, r);
+	std::string line = json(late, r);
+	EXPECT_NE(line.find("\"interval\":8.412,\"in_bytes_per_s\":10000,"), std::string::npos) << line;
+	/* rounded to the nearest: 1042 bytes in 1.0004 s are 1042 a second */
+	r = second(1042, 1);
+	r.span = SECOND + SECOND / 2500;
+	text_sum near{};
+	sum_sample(&near, r);
+	EXPECT_NE(json(near, r).find("\"interval\":1.000,\"in_bytes_per_s\":1042,"), std::string::npos);
 }
 
 TEST_F(Text, NoFiguresAcrossAGapOrAFall)
@@ -77,12 +91,13 @@ TEST_F(Text, NoFiguresAcrossAGapOrAFall)
 
 	sample_rec gone{};
 	gone.wall = 1796000000;
+	gone.span = 5 * SECOND;
 	gone.fresh = true;
 	text_sum g{};
 	sum_sample(&g, gone);
 	EXPECT_EQ(text(g, gone).substr(67), " gone  -\n");
 	EXPECT_EQ(json(g, gone),
-		  "{\"time\":\"2026-11-30T00:53:20+00:00\",\"interface\":\"vt0\",\"interval\":5,"
+		  "{\"time\":\"2026-11-30T00:53:20+00:00\",\"interface\":\"vt0\",\"interval\":5.000,"
 		  "\"in_bytes_per_s\":null,\"out_bytes_per_s\":null,\"in_packets_per_s\":null,"
 		  "\"out_packets_per_s\":null,\"in_bytes\":null,\"out_bytes\":null,\"in_packets\":null,"
 		  "\"out_packets\":null,\"state\":\"gone\",\"address\":null}\n");
