@@ -114,6 +114,36 @@ no_ipv6() {
 	ip netns exec "$1" sh -c "echo 1 > /proc/sys/net/ipv6/conf/$2/disable_ipv6" 2>/dev/null || true
 }
 
+# Traffic into vt0 and nothing out of it: datagrams for a socket that never
+# reads them (no reply, no ICMP), the far end knowing vt0's address for good.
+quiet_far_end() {
+	ip -n "$NSB" neigh replace 10.77.0.1 lladdr "$(in_ns cat /sys/class/net/vt0/address)" dev vt1 nud permanent
+}
+udp_sink() {
+	no_ipv6 "$NS" vt0
+	quiet_far_end
+	ip netns exec "$NS" timeout 200 python3 -c '
+import socket, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.bind(("0.0.0.0", 9))
+time.sleep(200)' &
+	OWN_PIDS+=($!)
+}
+# send RATE SECONDS SIZE: RATE datagrams a second of SIZE bytes on the wire,
+# on a steady schedule that catches up after a late wake-up
+send() {
+	ip netns exec "$NSB" timeout $(($2 + 5)) python3 -c '
+import socket, sys, time
+rate, secs, size = int(sys.argv[1]), int(sys.argv[2]), int(sys.argv[3])
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+t0 = time.monotonic()
+for i in range(rate * secs):
+    time.sleep(max(0, t0 + i / rate - time.monotonic()))
+    s.sendto(b"x" * (size - 42), ("10.77.0.1", 9))' "$@" &
+	SENDER=$!
+	OWN_PIDS+=($SENDER)
+}
+
 # in_ns COMMAND...: run in the monitor's namespace
 in_ns() { ip netns exec "$NS" "$@"; }
 

@@ -41,15 +41,57 @@ check "... each one a JSON object" \
 	bash -c 'cut -d" " -f2- "$0" | while read -r l; do python3 -m json.tool <<< "$l" > /dev/null || exit 1; done' "$OUT"
 sum=$(cut -d' ' -f2- "$OUT" | python3 -c '
 import json, sys
-print(sum(json.loads(l)["in_bytes_per_s"] for l in sys.stdin))')
+print(round(sum(j["in_bytes_per_s"] * j["interval"] for j in map(json.loads, sys.stdin))))')
 last=$(sed -n 3p "$OUT" | cut -d' ' -f2- | python3 -c 'import json, sys; print(json.load(sys.stdin)["in_bytes"])')
-check "... whose in_bytes_per_s add up to what the kernel counted ($sum of $((after - before)))" \
-	test "$sum" -le $((after - before)) -a "$sum" -ge $((after - before - 2 * 1042))
+check "... whose in_bytes_per_s times interval add up to what the kernel counted ($sum of $((after - before)))" \
+	test "$sum" -le $((after - before + 30)) -a "$sum" -ge $((after - before - 2 * 1042))
 check "... and whose last counter is the kernel's ($last, $after)" \
 	test "$last" -le "$after" -a "$last" -ge $((after - 1042))
 spacing=$(awk 'NR > 1 { d = $1 - p; if (d < 0.9 || d > 1.1) bad = 1 } { p = $1 } END { print bad ? "uneven" : "even" }' "$OUT")
 check "... a second apart" test "$spacing" = even
 check "... and no lock file" test ! -e /var/run/ravlet-vt0.pid
+
+# A short stop 0.45 s after a line, for 0.9 s: the late sample and the one
+# after it are each over the time they covered, at the sender's steady rate.
+udp_sink
+short_stop() {
+	wait "$FLOW"
+	send 100 10 1042
+	sleep 0.5
+	ip netns exec "$NS" python3 -c '
+import signal, subprocess, sys, time
+p = subprocess.Popen(sys.argv[1:], stdout=subprocess.PIPE, text=True)
+for n, line in enumerate(p.stdout):
+    sys.stdout.write("%.3f %s" % (time.monotonic(), line))
+    sys.stdout.flush()
+    if n == 2:
+        time.sleep(0.45); p.send_signal(signal.SIGSTOP)
+        time.sleep(0.9); p.send_signal(signal.SIGCONT)
+p.wait()' setpriv --reuid=nobody --regid=nogroup --clear-groups "$RAVLET" "$@" > "$OUT"
+	wait "$SENDER"
+}
+short_stop -o json -i vt0 -c 7
+rates=$(cut -d' ' -f2- "$OUT" | python3 -c '
+import json, sys
+print(" ".join("%d/%.3f" % (j["in_bytes_per_s"], j["interval"]) for j in map(json.loads, sys.stdin)))')
+check "a 0.9 s stop 0.45 s after a line, -o json: 104200 bytes a second in every line ($rates)" \
+	bash -c 'set -- $0; [ $# = 7 ] && for r; do [ "${r%/*}" -ge 98000 ] && [ "${r%/*}" -le 110000 ] || exit 1; done' "$rates"
+apart=$(python3 -c '
+import json, sys
+prev = None
+for l in open(sys.argv[1]):
+    t, j = l.split(" ", 1)
+    if prev is not None:
+        print("%.2f/%.2f" % (float(t) - prev, json.loads(j)["interval"]))
+    prev = float(t)' "$OUT" | tr '\n' ' ')
+check "... each interval the time since the line before, one of them the 1.35 s the stop made (arrived/interval: $apart)" \
+	bash -c 'long=0; for p in $0; do a=${p%/*} i=${p#*/}
+		awk -v a="$a" -v i="$i" "BEGIN { exit !(a - i < 0.1 && i - a < 0.1) }" || exit 1
+		awk -v i="$i" "BEGIN { exit !(i > 1.25 && i < 1.45) }" && long=1; done; [ $long = 1 ]' "$apart"
+short_stop -o text -i vt0 -c 7
+rates=$(awk 'NR > 1 { printf "%s ", $3 }' "$OUT")
+check "... -o text: the same in every line ($rates)" \
+	bash -c 'set -- $0; [ $# = 7 ] && for r; do [ "$r" -ge 98000 ] && [ "$r" -le 110000 ] || exit 1; done' "$rates"
 
 # Five packets a second of 1042 bytes: -w 5 shows that rate.
 flow 60
