@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "main/main.h"
@@ -120,8 +121,36 @@ static const char *cell_of(int h, int row)
 	return h == GAP ? ":" : h == BLANK ? " " : graph_cell(glyphs, h, row);
 }
 
-/* Column x of a graph whose bars end at row bottom, from height was to height now. */
-static void draw_column(int x, int bottom, int bar_rows, int was, int now)
+/*
+ * A cell as curses keeps it, made once for each of the few glyphs there
+ * are: writing it then takes no decoding of its bytes.
+ */
+constexpr int GLYPHS_MAX = 16;
+static struct {
+	const char *text;
+	cchar_t wch;
+} made[GLYPHS_MAX];
+static int n_made;
+
+static void put_cell(int y, int x, const char *cell)
+{
+	for (int i = 0; i < n_made; i++)
+		if (made[i].text == cell) {
+			mvwadd_wch(st.graph_win, y, x, &made[i].wch);
+			return;
+		}
+	wchar_t w[2] = {};
+	if (n_made == GLYPHS_MAX || mbstowcs(w, cell, 1) != 1 ||
+	    setcchar(&made[n_made].wch, w, A_NORMAL, 0, nullptr) != OK) {
+		mvwaddstr(st.graph_win, y, x, cell);
+		return;
+	}
+	made[n_made].text = cell;
+	mvwadd_wch(st.graph_win, y, x, &made[n_made++].wch);
+}
+
+/* Column x of a graph whose bars end at row bottom, from height was to height now; true: a cell changed. */
+static bool draw_column(int x, int bottom, int bar_rows, int was, int now)
 {
 	int lo = 0, hi = bar_rows - 1;
 	int steps = graph_steps(glyphs);
@@ -131,15 +160,19 @@ static void draw_column(int x, int bottom, int bar_rows, int was, int now)
 		lo = std::min(was, now) / steps;
 		hi = std::min(hi, (std::max(was, now) - 1) / steps);
 	}
+	bool changed = false;
 	for (int r = lo; r <= hi; r++) {
 		const char *cell = cell_of(now, r);
-		if (strcmp(cell, cell_of(was, r)) != 0)
-			mvwaddstr(st.graph_win, bottom - r, x, cell);
+		if (strcmp(cell, cell_of(was, r)) != 0) {
+			put_cell(bottom - r, x, cell);
+			changed = true;
+		}
 	}
+	return changed;
 }
 
-/* One graph: its label row at row top, then its bars down to top + rows - 1. */
-static void draw_one(int top, int rows, int which)
+/* One graph: its label row at row top, then its bars down to top + rows - 1; true: a cell changed. */
+static bool draw_one(int top, int rows, int which)
 {
 	static const char *const names[] = {"in ", "out"};
 	auto &d = drawn[which];
@@ -148,6 +181,7 @@ static void draw_one(int top, int rows, int which)
 	int bar_rows = rows - 1;
 	uint64_t most = 0;
 	char label[LABEL_SIZE], scale_text[32], now_text[32];
+	bool changed = false;
 
 	/* point k columns from the right edge */
 	auto point = [&](int k) -> const graph_point & {
@@ -166,6 +200,7 @@ static void draw_one(int top, int rows, int which)
 	if (strcmp(label, d.label) != 0) {
 		mvwprintw(st.graph_win, top, 0, "%-*.*s", COLS, COLS, label);
 		memcpy(d.label, label, sizeof label);
+		changed = true;
 	}
 
 	int levels = bar_rows * graph_steps(glyphs);
@@ -176,28 +211,28 @@ static void draw_one(int top, int rows, int which)
 		else if (k < n)
 			h = graph_height(point(k).v[which] * mult, scale, levels);
 		int was = k < d.n ? d.h[k] : BLANK;
-		if (h != was)
-			draw_column(COLS - 1 - k, top + bar_rows, bar_rows, was, h);
+		if (h != was && draw_column(COLS - 1 - k, top + bar_rows, bar_rows, was, h))
+			changed = true;
 		d.h[k] = static_cast<short>(h);
 	}
 	d.n = n;
+	return changed;
 }
 
 /* Into the window, not cleared first: only the cells that changed are written. */
-void draw_graph()
+bool draw_graph()
 {
 	int rows = getmaxy(st.graph_win);
+	bool in = draw_one(0, rows / 2, 0);
 
-	draw_one(0, rows / 2, 0);
-	draw_one(rows / 2, rows - rows / 2, 1);
+	return draw_one(rows / 2, rows - rows / 2, 1) || in;
 }
 
+/* An idle second changes no cell of the graph, and sends nothing. */
 void graph_update()
 {
-	if (st.graph_shown && screen_shown()) {
-		draw_graph();
+	if (st.graph_shown && screen_shown() && draw_graph())
 		screen_refresh(st.graph_win);
-	}
 }
 
 void graph_sample(const sample_rec &r)

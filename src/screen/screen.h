@@ -93,7 +93,7 @@ size_t json_string(char *out, size_t size, std::string_view in);
 enum glyph_set { G_ASCII, G_HALVES, G_EIGHTHS };
 void graph_init(const char *codeset, const char *term);
 void graph_sample(const sample_rec &r);	/* into the ring, and drawn if shown */
-void draw_graph();	/* the cells that changed since the last */
+bool draw_graph();	/* the cells that changed since the last; true: any */
 void graph_forget();	/* its window is new and blank */
 void graph_update();	/* drawn and refreshed, if shown */
 /* Pure helpers: the characters a terminal can draw a bar with; the scale,
