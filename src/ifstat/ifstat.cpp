@@ -29,6 +29,21 @@ static void read_counters(const if_row &r, uint64_t c[NCOUNTERS])
 	c[OBYTES] = r.obytes;
 	c[IPACKETS] = r.ipackets;
 	c[OPACKETS] = r.opackets;
+	c[IERRORS] = r.ierrors;
+	c[OERRORS] = r.oerrors;
+	c[IDROPS] = r.idrops;
+	c[ODROPS] = r.odrops;
+	c[IMCASTS] = r.imcasts;
+	c[OMCASTS] = r.omcasts;
+	c[ICOLLS] = 0;
+	c[OCOLLS] = r.collisions;
+}
+
+/* Collisions happen in sending; Linux counts no multicast sent. */
+static unsigned kept_counters()
+{
+	unsigned k = ((1u << NCOUNTERS) - 1) & ~(1u << ICOLLS);
+	return pf_unkept & ROW_OMCASTS ? k & ~(1u << OMCASTS) : k;
 }
 
 /*
@@ -85,9 +100,12 @@ static void take_row(int row, int64_t now)
 	st.chg_mono = mono_of(st.chg_time, now);
 	st.hour_mark = st.minute_mark = now;
 	read_counters(st.ifmd, c);
-	for (int i = 0; i < NCOUNTERS; i++)
-		st.snap_hour[i] = st.snap_minute[i] = st.snap_second[i] = c[i];
-	st.last_sample = st.read_at;
+	for (int i = 0; i < NCOUNTERS; i++) {
+		st.snap_hour[i] = st.snap_minute[i] = st.snap_second[i] = st.avg_base[i] = c[i];
+		st.peak[i] = 0;
+		st.peak_at[i] = 0;
+	}
+	st.last_sample = st.avg_since = st.read_at;
 	st.new_row = true;
 }
 
@@ -285,6 +303,28 @@ static void take_window(const uint64_t c[NCOUNTERS], uint64_t snap[NCOUNTERS],
 }
 
 /*
+ * The peak second and the average since the figures started (at start, or
+ * when the interface or its counters started again): a span much shorter
+ * than a second (the one after a late wake-up can be) would make a few
+ * packets a spike, so only a second's worth, or near it, can be a peak.
+ */
+static void note_peaks(sample_rec *r)
+{
+	r->kept = kept_counters();
+	r->have_avg = !r->fresh && st.read_at > st.avg_since;
+	for (int i = 0; i < NCOUNTERS; i++) {
+		if (r->have_avg)
+			r->avg[i] = per_second(r->count[i] - st.avg_base[i], st.read_at - st.avg_since);
+		if (r->whole_second && r->span >= SECOND / 2 && r->per_second[i] > st.peak[i]) {
+			st.peak[i] = r->per_second[i];
+			st.peak_at[i] = r->wall;
+		}
+		r->peak[i] = st.peak[i];
+		r->peak_at[i] = st.peak_at[i];
+	}
+}
+
+/*
  * The record of a sample of a row still under its name: the counters, the
  * difference since the sample before and what it makes a second
  * (whole_second: the figure to show as such) and the blocks of at least 61
@@ -298,6 +338,7 @@ static void count_sample(sample_rec *r, int64_t now, bool whole_second)
 	take_window(r->count, st.snap_second, r->delta);
 	for (int i = 0; i < NCOUNTERS; i++)
 		r->per_second[i] = per_second(r->delta[i], r->span);
+	note_peaks(r);
 	if (now - st.minute_mark >= 61 * SECOND) {
 		st.minute_mark = now;
 		r->minute_done = true;
@@ -378,8 +419,10 @@ static void sample(const char *ifname, int64_t now, bool whole_second)
 		return;
 	}
 	rec.fresh = true;
-	if (st.curses_active)
+	if (st.curses_active) {
 		graph_sample(rec);
+		details_update();
+	}
 }
 
 static void config_if_due(const char *ifname, int64_t now)

@@ -4,7 +4,10 @@
 #include <cstdint>
 #include <ctime>
 
-enum counter { IBYTES, OBYTES, IPACKETS, OPACKETS, NCOUNTERS };
+/* In and out of each, in pairs; the first NTRAFFIC are the template's. */
+enum counter { IBYTES, OBYTES, IPACKETS, OPACKETS, IERRORS, OERRORS, IDROPS, ODROPS,
+	       IMCASTS, OMCASTS, ICOLLS, OCOLLS, NCOUNTERS };
+constexpr int NTRAFFIC = 4;
 constexpr size_t ADDR_TEXT_SIZE = 16;	/* "255.255.255.255" */
 
 /*
@@ -24,6 +27,11 @@ struct sample_rec {
 	uint64_t count[NCOUNTERS];	/* as the kernel keeps them */
 	uint64_t delta[NCOUNTERS];	/* since the sample before */
 	uint64_t per_second[NCOUNTERS];	/* delta over span, scaled to one second */
+	unsigned kept;		/* bit i: the system keeps counter i (else it reads 0) */
+	bool have_avg;		/* avg is over some time since the figures started */
+	uint64_t avg[NCOUNTERS];	/* a second's average since then */
+	uint64_t peak[NCOUNTERS];	/* the largest per_second of a whole second since then */
+	time_t peak_at[NCOUNTERS];	/* the wall clock at that sample; 0: none yet */
 	bool minute_done, hour_done;	/* a block of 61 or 3601 s ended here */
 	uint64_t minute[NCOUNTERS], hour[NCOUNTERS];	/* over that block */
 	char addr[ADDR_TEXT_SIZE];	/* the first IPv4 address, "" without one */

@@ -68,8 +68,10 @@ struct state {
 	WINDOW *upper_win;
 	WINDOW *lower_win;	/* the capture pane, kept in either view */
 	WINDOW *graph_win;	/* over it: the traffic graph */
+	WINDOW *details_win;	/* or the table of every counter */
 	WINDOW *help_win;	/* the keys, over everything while open */
-	bool graph_shown;	/* the lower part shows the graph (-g, g) */
+	int lower_view;		/* what the lower part shows: VIEW_PANE, VIEW_GRAPH (-g, g),
+				 * VIEW_DETAILS (-d, d) */
 	int64_t help_until;	/* the keys' window closes then */
 	int curses_active;
 	termios tty_modes;	/* the terminal's modes before curses */
@@ -94,6 +96,10 @@ struct state {
 	uint64_t snap_hour[NCOUNTERS], snap_minute[NCOUNTERS], snap_second[NCOUNTERS];
 	int64_t last_sample;	/* when the counters in snap_second were read */
 	int64_t read_at;	/* when the last row was read */
+	uint64_t avg_base[NCOUNTERS];	/* the counters when the figures started */
+	int64_t avg_since;	/* and when they were read */
+	uint64_t peak[NCOUNTERS];
+	time_t peak_at[NCOUNTERS];
 	bool new_row;		/* the snapshots were taken anew since: no difference to show */
 	sample_rec rec;		/* the last sample, for the screen or the text mode */
 	time_t chg_time, chg_prev_time;	/* wall clock, for the text */
@@ -142,6 +148,7 @@ struct state {
 extern state st;
 
 enum out_mode { OUT_SCREEN, OUT_TEXT, OUT_JSON };
+enum lower_view { VIEW_PANE, VIEW_GRAPH, VIEW_DETAILS };
 enum opt_result { OPT_OK, OPT_USAGE, OPT_NEED_TTY, OPT_REFUSED };
 constexpr int INTERVAL_MAX = 3600;
 constexpr long COUNT_MAX = 2147483647;

@@ -83,7 +83,7 @@ opt_result parse_options(int argc, char **argv, state *s, const char **ifname,
 	s->interval = 1;
 	s->count = 0;
 	s->bits = false;
-	s->graph_shown = false;
+	s->lower_view = VIEW_PANE;
 	while ((c = getopt(argc, argv, pf_optstring)) != -1) {
 		switch (c) {
 		case 'b':
@@ -101,8 +101,12 @@ opt_result parse_options(int argc, char **argv, state *s, const char **ifname,
 			*expr = optarg;
 			screen_only = true;
 			break;
+		case 'd':
+			s->lower_view = VIEW_DETAILS;
+			screen_only = true;
+			break;
 		case 'g':
-			s->graph_shown = true;
+			s->lower_view = VIEW_GRAPH;
 			screen_only = true;
 			break;
 		case 'i':
@@ -155,7 +159,7 @@ opt_result parse_options(int argc, char **argv, state *s, const char **ifname,
 	}
 	/* lines of figures need no terminal, no capture and no lock */
 	if (s->out != OUT_SCREEN && screen_only) {
-		*why = "-o option cannot go with -b, -e, -g, -r or -t!";
+		*why = "-o option cannot go with -b, -d, -e, -g, -r or -t!";
 		return OPT_REFUSED;
 	}
 	if (s->background && (!s->have_tty || !s->have_term))
@@ -178,5 +182,6 @@ void usage()
 	fprintf(stderr, "       -c <n>    end after <n> lines with -o\n");
 	fprintf(stderr, "       -u <unit> traffic in bytes or bits, default bytes\n");
 	fprintf(stderr, "       -g        start with the traffic graph\n");
+	fprintf(stderr, "       -d        start with the table of every counter\n");
 	exit(1);
 }

@@ -40,8 +40,11 @@
  *              -1 with errno EADDRNOTAVAIL where the interface has none.
  * pf_row_of    the row of the named interface (its index), found without a
  *              search over the table; -1 if there is none.
- * pf_row       the statistics row with this index: name, flags, the four
- *              64-bit counters as the kernel keeps them, and the wall-clock
+ * pf_row       the statistics row with this index: name, flags, the 64-bit
+ *              counters as the kernel keeps them (bytes, packets, errors,
+ *              drops and multicast packets in and out, collisions), all
+ *              from the one request; a counter the system does not keep
+ *              (pf_unkept) is 0.  The wall-clock
  *              time of the last administrative change, 0 where none is
  *              known: the link going up or down, and nothing else (not
  *              the other requests that move FreeBSD's ifi_lastchange, nor
@@ -100,6 +103,7 @@ struct if_row {
 	char name[IFNAME_SIZE];
 	unsigned flags;
 	uint64_t ibytes, obytes, ipackets, opackets;
+	uint64_t ierrors, oerrors, idrops, odrops, imcasts, omcasts, collisions;
 	time_t lastchange, prevchange;
 	unsigned changes;
 	bool reread;
@@ -120,6 +124,10 @@ pid_t pf_lookup(struct in_addr addr, int *fd, char **argv);
 int pf_die_with_parent(pid_t parent);
 int pf_child_fds(int fd);
 void pf_set_name(char **argv, const char *name);
+
+/* Counters of if_row that this system does not keep (Linux counts no multicast sent). */
+constexpr unsigned ROW_OMCASTS = 1;
+extern const unsigned pf_unkept;
 
 /* Host defaults that differ between the systems. */
 extern const char pf_default_ifname[];

@@ -31,7 +31,8 @@
 #include <unistd.h>
 
 const char pf_default_ifname[] = "lo0";
-const char pf_optstring[] = "bc:e:gi:o:r:t:u:w:";
+const unsigned pf_unkept = 0;
+const char pf_optstring[] = "bc:de:gi:o:r:t:u:w:";
 const char *const pf_capture_programs[] = {"/usr/sbin/tcpdump", nullptr};
 
 int pf_ifcount(int *count)
@@ -315,6 +316,13 @@ int pf_row(int row, if_row *out)
 	out->obytes = md.ifmd_data.ifi_obytes;
 	out->ipackets = md.ifmd_data.ifi_ipackets;
 	out->opackets = md.ifmd_data.ifi_opackets;
+	out->ierrors = md.ifmd_data.ifi_ierrors;
+	out->oerrors = md.ifmd_data.ifi_oerrors;
+	out->idrops = md.ifmd_data.ifi_iqdrops;
+	out->odrops = md.ifmd_data.ifi_oqdrops;
+	out->imcasts = md.ifmd_data.ifi_imcasts;
+	out->omcasts = md.ifmd_data.ifi_omcasts;
+	out->collisions = md.ifmd_data.ifi_collisions;
 	out->reread = chg_row(&chg, row, out->name, md.ifmd_flags, md.ifmd_data.ifi_lastchange.tv_sec,
 			      md.ifmd_data.ifi_lastchange.tv_usec);
 	out->lastchange = chg.last;

@@ -31,8 +31,9 @@
 #include <unistd.h>
 
 const char pf_default_ifname[] = "lo";
+const unsigned pf_unkept = ROW_OMCASTS;
 /* "+": glibc's getopt would otherwise reorder the arguments. */
-const char pf_optstring[] = "+bc:e:gi:o:r:t:u:w:";
+const char pf_optstring[] = "+bc:de:gi:o:r:t:u:w:";
 const char *const pf_capture_programs[] = {"/usr/sbin/tcpdump", "/usr/bin/tcpdump", nullptr};
 
 /* A dump reply comes in chunks of up to 32 KiB; a message never spans two. */
@@ -614,6 +615,14 @@ static int query_stats(int index, if_row *out)
 		out->opackets = s.tx_packets;
 		out->ibytes = s.rx_bytes;
 		out->obytes = s.tx_bytes;
+		out->ierrors = s.rx_errors;
+		out->oerrors = s.tx_errors;
+		/* the drops as /proc/net/dev counts them: a full receive ring too */
+		out->idrops = s.rx_dropped + s.rx_missed_errors;
+		out->odrops = s.tx_dropped;
+		out->imcasts = s.multicast;
+		out->omcasts = 0;
+		out->collisions = s.collisions;
 		return 0;
 	}
 	errno = EIO;

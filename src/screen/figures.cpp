@@ -21,7 +21,7 @@ constexpr int ADDR_COL = 6, HOST_COL = 22, LABEL_COL = 59, ADDR_ROW_COLS = LABEL
  * over it, so nothing of the old figure stays.
  */
 enum field { F_ADDR, F_OTHER, F_CHANGE, F_BYTES_IN, F_BYTES_OUT, F_PKTS_IN, F_PKTS_OUT,
-	     F_WINDOWS, NFIELDS = F_WINDOWS + 3 * NCOUNTERS };
+	     F_WINDOWS, NFIELDS = F_WINDOWS + 3 * NTRAFFIC };
 
 static struct {
 	int cols;	/* -1: unknown, write it */
@@ -241,7 +241,7 @@ static const struct {
 /* Rows 5..8 in counter order, at the block's column. */
 static void show_window(const uint64_t v[NCOUNTERS], int which)
 {
-	for (int i = 0; i < NCOUNTERS; i++) {
+	for (int i = 0; i < NTRAFFIC; i++) {
 		int f = F_WINDOWS + 3 * i + which;
 		if (i <= OBYTES)
 			put_traffic(f, 5 + i, blocks[which].col, blocks[which].width, v[i]);
@@ -266,6 +266,7 @@ void screen_sample(const sample_rec &r)
 	if (r.hour_done)
 		show_window(r.hour, 0);
 	graph_sample(r);
+	details_update();
 }
 
 

@@ -100,7 +100,7 @@ void format_rate(char *buf, size_t size, uint64_t v, bool bits)
  * column is at any width.
  */
 constexpr int BLANK = -2, GAP = -1;
-constexpr size_t LABEL_SIZE = 96;
+constexpr size_t LABEL_SIZE = 160;
 static struct {
 	int n;			/* columns drawn, from the right edge */
 	short h[GRAPH_KEEP];	/* their heights, or GAP */
@@ -180,7 +180,9 @@ static bool draw_one(int top, int rows, int which)
 	int mult = st.bits ? 8 : 1;
 	int bar_rows = rows - 1;
 	uint64_t most = 0;
-	char label[LABEL_SIZE], scale_text[32], now_text[32];
+	unsigned __int128 sum = 0;
+	int seconds = 0;
+	char label[LABEL_SIZE], scale_text[32], now_text[32], avg_text[32], peak_text[32];
 	bool changed = false;
 
 	/* point k columns from the right edge */
@@ -188,15 +190,29 @@ static bool draw_one(int top, int rows, int which)
 		return st.graph[(st.graph_head - 1 - k + GRAPH_KEEP) % GRAPH_KEEP];
 	};
 	for (int k = 0; k < n; k++)
-		if (!point(k).gap)
+		if (!point(k).gap) {
 			most = std::max(most, point(k).v[which]);
+			sum += point(k).v[which];
+			seconds++;
+		}
 	uint64_t scale = graph_scale(most > UINT64_MAX / 8 ? UINT64_MAX : most * mult);
 	format_rate(scale_text, sizeof scale_text, scale, st.bits);
 	if (n > 0 && !point(0).gap)
 		format_rate(now_text, sizeof now_text, point(0).v[which] * mult, st.bits);
 	else
 		snprintf(now_text, sizeof now_text, "-");
-	snprintf(label, sizeof label, "%s  scale %-14s now %s", names[which], scale_text, now_text);
+	/* over the seconds in view, gaps left out */
+	snprintf(avg_text, sizeof avg_text, "-");
+	snprintf(peak_text, sizeof peak_text, "-");
+	if (seconds) {
+		uint64_t avg = static_cast<uint64_t>((sum + seconds / 2) / seconds);
+		format_rate(avg_text, sizeof avg_text, avg > UINT64_MAX / 8 ? UINT64_MAX : avg * mult,
+			    st.bits);
+		format_rate(peak_text, sizeof peak_text, most > UINT64_MAX / 8 ? UINT64_MAX : most * mult,
+			    st.bits);
+	}
+	snprintf(label, sizeof label, "%s  scale %-13s now %-13s avg %-13s peak %s", names[which],
+		 scale_text, now_text, avg_text, peak_text);
 	if (strcmp(label, d.label) != 0) {
 		mvwprintw(st.graph_win, top, 0, "%-*.*s", COLS, COLS, label);
 		memcpy(d.label, label, sizeof label);
@@ -231,7 +247,7 @@ bool draw_graph()
 /* An idle second changes no cell of the graph, and sends nothing. */
 void graph_update()
 {
-	if (st.graph_shown && screen_shown() && draw_graph())
+	if (st.lower_view == VIEW_GRAPH && screen_shown() && draw_graph())
 		screen_refresh(st.graph_win);
 }
 

@@ -87,7 +87,7 @@ void command_menu()
 		}
 	}
 	delwin(w);
-	WINDOW *lower = st.graph_shown ? st.graph_win : st.lower_win;
+	WINDOW *lower = lower_window();
 	wtouchln(lower, 0, getmaxy(lower), 1);
 	wrefresh(lower);
 }
@@ -118,7 +118,11 @@ void handle_key()
 		break;
 	case 'g':
 	case 'G':
-		screen_toggle_graph();
+		screen_show(st.lower_view == VIEW_GRAPH ? VIEW_PANE : VIEW_GRAPH);
+		break;
+	case 'd':
+	case 'D':
+		screen_show(st.lower_view == VIEW_DETAILS ? VIEW_PANE : VIEW_DETAILS);
 		break;
 	case 'u':
 	case 'U':
@@ -126,6 +130,7 @@ void handle_key()
 		screen_units();
 		screen_figures_done();
 		graph_update();
+		details_update();
 		break;
 	case '?':
 	case 'h':

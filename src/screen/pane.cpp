@@ -27,7 +27,7 @@ void pane_line(const char *text)
 
 void pane_done()
 {
-	if (screen_shown() && !st.graph_shown)
+	if (screen_shown() && st.lower_view == VIEW_PANE)
 		screen_refresh(st.lower_win);
 }
 

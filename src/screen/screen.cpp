@@ -73,6 +73,14 @@ int graph_title(char *buf, int cols)
 	return fill_dashes(buf, n, n, cols);
 }
 
+int details_title(char *buf, int cols)
+{
+	int n = snprintf(buf, TITLE_SIZE, "%s",
+			 "----- every counter (d: tcpdump output) -------------------------------");
+
+	return fill_dashes(buf, n, n, cols);
+}
+
 bool layout_fits(int cols, int lines)
 {
 	return cols >= MIN_COLS && lines >= MIN_LINES;
@@ -223,25 +231,45 @@ static void draw_lower_title()
 {
 	char line[TITLE_SIZE];
 
-	draw_bar(9, line, st.graph_shown ? graph_title(line, COLS) : capture_title(line, COLS));
-}
-
-/* The lower part as chosen, drawn and refreshed: the graph, or the pane as it kept its lines. */
-static void show_lower()
-{
-	if (st.graph_shown) {
-		draw_graph();
-		touchwin(st.graph_win);
-		screen_refresh(st.graph_win);
-	} else {
-		touchwin(st.lower_win);
-		screen_refresh(st.lower_win);
+	switch (st.lower_view) {
+	case VIEW_GRAPH:
+		draw_bar(9, line, graph_title(line, COLS));
+		break;
+	case VIEW_DETAILS:
+		draw_bar(9, line, details_title(line, COLS));
+		break;
+	default:
+		draw_bar(9, line, capture_title(line, COLS));
+		break;
 	}
 }
 
-void screen_toggle_graph()
+WINDOW *lower_window()
 {
-	st.graph_shown = !st.graph_shown;
+	switch (st.lower_view) {
+	case VIEW_GRAPH:
+		return st.graph_win;
+	case VIEW_DETAILS:
+		return st.details_win;
+	default:
+		return st.lower_win;
+	}
+}
+
+/* The lower part as chosen, drawn and refreshed: the graph, the counters, or the pane as it kept its lines. */
+static void show_lower()
+{
+	if (st.lower_view == VIEW_GRAPH)
+		draw_graph();
+	else if (st.lower_view == VIEW_DETAILS)
+		draw_details();
+	touchwin(lower_window());
+	screen_refresh(lower_window());
+}
+
+void screen_show(int view)
+{
+	st.lower_view = view;
 	if (!screen_shown())
 		return;
 	draw_lower_title();
@@ -364,19 +392,20 @@ static void start_curses()
 /* Both windows at the current size, anew: at start and after a resize. */
 static bool make_windows()
 {
-	for (WINDOW **w : {&st.upper_win, &st.lower_win, &st.graph_win})
+	for (WINDOW **w : {&st.upper_win, &st.lower_win, &st.graph_win, &st.details_win})
 		if (*w)
 			delwin(*w);
 	st.upper_win = newwin(UPPER_ROWS, COLS, 0, 0);
 	st.lower_win = newwin(LINES - UPPER_ROWS, COLS, UPPER_ROWS, 0);
 	st.graph_win = newwin(LINES - UPPER_ROWS, COLS, UPPER_ROWS, 0);
-	if (!st.upper_win || !st.lower_win || !st.graph_win)
+	st.details_win = newwin(LINES - UPPER_ROWS, COLS, UPPER_ROWS, 0);
+	if (!st.upper_win || !st.lower_win || !st.graph_win || !st.details_win)
 		return false;
 	scrollok(st.lower_win, TRUE);
-	leaveok(st.upper_win, TRUE);
-	leaveok(st.lower_win, TRUE);
-	leaveok(st.graph_win, TRUE);
+	for (WINDOW *w : {st.upper_win, st.lower_win, st.graph_win, st.details_win})
+		leaveok(w, TRUE);
 	graph_forget();
+	details_forget();
 	return true;
 }
 
@@ -469,10 +498,12 @@ static const char *const help_lines[] = {
 	"control-L  repaint the screen",
 	"control-C  quit",
 	"g          graph or tcpdump output",
+	"d          every counter or tcpdump",
 	"u          bits or bytes",
 	"?          these keys",
 };
-constexpr int HELP_ROWS = 2 + 6, HELP_COLS = 38, HELP_ROW = 12, HELP_COL = 21;
+constexpr int HELP_LINES = sizeof help_lines / sizeof help_lines[0];
+constexpr int HELP_ROWS = 2 + HELP_LINES, HELP_COLS = 38, HELP_ROW = 12, HELP_COL = 21;
 
 void open_help()
 {
@@ -483,7 +514,7 @@ void open_help()
 		return;
 	wborder(st.help_win, '|', '|', '-', '-', '+', '+', '+', '+');
 	mvwaddstr(st.help_win, 0, 15, " Keys ");
-	for (int i = 0; i < 6; i++)
+	for (int i = 0; i < HELP_LINES; i++)
 		mvwaddstr(st.help_win, 1 + i, 2, help_lines[i]);
 	st.help_until = pf_mono_ns() + HELP_TIMEOUT;
 	screen_refresh(st.help_win);

@@ -19,7 +19,8 @@ void screen_continue();	/* after a stop: our modes again, the whole screen anew 
 bool screen_shown();	/* false while the terminal is too small */
 void handle_key();
 void command_menu();
-void screen_toggle_graph();	/* the lower part: the pane or the graph */
+void screen_show(int view);	/* the lower part: VIEW_PANE, VIEW_GRAPH or VIEW_DETAILS */
+WINDOW *lower_window();		/* the window of the view shown */
 void open_help();		/* the keys, until a key or 5 s */
 void close_help();
 void draw_figure_labels();
@@ -55,6 +56,7 @@ void pane_note_error(const char *what, int err, int retry);
 int title_line(char *buf, const char *ifname, int cols);
 int capture_title(char *buf, int cols);
 int graph_title(char *buf, int cols);
+int details_title(char *buf, int cols);
 bool layout_fits(int cols, int lines);
 void size_notice(char *buf, size_t size, int cols, int lines);
 
@@ -88,6 +90,15 @@ int json_line(char *buf, size_t size, const text_sum &t, const sample_rec &end,
 	      std::string_view ifname, bool bits);
 /* in as a JSON string with its quotes: bytes outside printable ASCII as \u00XX */
 size_t json_string(char *out, size_t size, std::string_view in);
+
+/* Every counter (details.cpp): a row for each, drawn from st.rec. */
+bool draw_details();	/* the rows that changed since the last; true: any */
+void details_forget();	/* its window is new and blank */
+void details_update();	/* drawn and refreshed, if shown */
+/* Pure helpers: the width of a figure at cols columns; the header; counter i's row. */
+int detail_width(int cols);
+int detail_header(char *buf, size_t size, int width);
+int detail_line(char *buf, size_t size, const sample_rec &r, int i, bool bits, int width);
 
 /* The graph (graph.cpp). */
 enum glyph_set { G_ASCII, G_HALVES, G_EIGHTHS };

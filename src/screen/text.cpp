@@ -28,10 +28,13 @@ void sum_sample(text_sum *t, const sample_rec &r)
 		t->sum[i] += r.delta[i];
 }
 
-/* A rate per second over the time the interval covered; false where it has none. */
-static bool rate(const text_sum &t, int i, bool bits, uint64_t *out)
+/*
+ * A rate per second over the time the interval covered; false where it has
+ * none, or the system does not keep that counter.
+ */
+static bool rate(const text_sum &t, const sample_rec &end, int i, bool bits, uint64_t *out)
 {
-	if (t.broken || t.span <= 0)
+	if (t.broken || t.span <= 0 || !(end.kept >> i & 1))
 		return false;
 	uint64_t v = per_second(t.sum[i], t.span);
 	*out = bits && i <= OBYTES ? (v > UINT64_MAX / 8 ? UINT64_MAX : v * 8) : v;
@@ -57,11 +60,14 @@ static void iso_time(char *buf, size_t size, time_t t, bool with_offset)
 		snprintf(buf + strlen(buf), size - strlen(buf), "%.3s:%.2s", zone, zone + 3);
 }
 
+/* The columns, 119 of them while the figures fit; the error and drop rates after the address. */
+#define TEXT_COLUMNS "%-19s %12s %12s %10s %10s %-5s %-15s %6s %6s %7s %7s\n"
+
 int text_header(char *buf, size_t size, bool bits)
 {
-	return snprintf(buf, size, "%-19s %12s %12s %10s %10s %-5s %s\n", "time",
-			bits ? "inbits/s" : "inbytes/s", bits ? "outbits/s" : "outbytes/s",
-			"inpkts/s", "outpkts/s", "state", "address");
+	return snprintf(buf, size, TEXT_COLUMNS, "time", bits ? "inbits/s" : "inbytes/s",
+			bits ? "outbits/s" : "outbytes/s", "inpkts/s", "outpkts/s", "state",
+			"address", "ierr/s", "oerr/s", "idrop/s", "odrop/s");
 }
 
 int text_line(char *buf, size_t size, const text_sum &t, const sample_rec &end, bool bits)
@@ -71,14 +77,14 @@ int text_line(char *buf, size_t size, const text_sum &t, const sample_rec &end, 
 	iso_time(when, sizeof when, end.wall, false);
 	for (int i = 0; i < NCOUNTERS; i++) {
 		uint64_t v;
-		if (rate(t, i, bits, &v))
+		if (rate(t, end, i, bits, &v))
 			snprintf(fig[i], sizeof fig[i], "%" PRIu64, v);
 		else
 			snprintf(fig[i], sizeof fig[i], "-");
 	}
-	return snprintf(buf, size, "%-19s %12s %12s %10s %10s %-5s %s\n", when, fig[IBYTES],
-			fig[OBYTES], fig[IPACKETS], fig[OPACKETS], state_word(end),
-			end.present && end.addr[0] ? end.addr : "-");
+	return snprintf(buf, size, TEXT_COLUMNS, when, fig[IBYTES], fig[OBYTES], fig[IPACKETS],
+			fig[OPACKETS], state_word(end), end.present && end.addr[0] ? end.addr : "-",
+			fig[IERRORS], fig[OERRORS], fig[IDROPS], fig[ODROPS]);
 }
 
 size_t json_string(char *out, size_t size, std::string_view in)
@@ -116,16 +122,21 @@ static int json_figure(char *buf, size_t size, const char *name, bool have, uint
 	return snprintf(buf, size, ",\"%s\":null", name);
 }
 
+/* The counters in the lines, in their order; collisions are on the screen only. */
+static const struct {
+	int counter;
+	const char *name;
+} json_counters[] = {
+	{IBYTES, "in_bytes"}, {OBYTES, "out_bytes"}, {IPACKETS, "in_packets"},
+	{OPACKETS, "out_packets"}, {IERRORS, "in_errors"}, {OERRORS, "out_errors"},
+	{IDROPS, "in_drops"}, {ODROPS, "out_drops"}, {IMCASTS, "in_multicast"},
+	{OMCASTS, "out_multicast"},
+};
+
 int json_line(char *buf, size_t size, const text_sum &t, const sample_rec &end,
 	      std::string_view ifname, bool bits)
 {
-	static const char *const rates[2][NCOUNTERS] = {
-		{"in_bytes_per_s", "out_bytes_per_s", "in_packets_per_s", "out_packets_per_s"},
-		{"in_bits_per_s", "out_bits_per_s", "in_packets_per_s", "out_packets_per_s"},
-	};
-	static const char *const counters[NCOUNTERS] = {"in_bytes", "out_bytes", "in_packets",
-							 "out_packets"};
-	char when[40], name[6 * IFNAME_SIZE + 3];
+	char when[40], name[6 * IFNAME_SIZE + 3], key[32];
 	size_t n = 0;
 
 	iso_time(when, sizeof when, end.wall, true);
@@ -135,13 +146,18 @@ int json_line(char *buf, size_t size, const text_sum &t, const sample_rec &end,
 	int64_t ms = (t.span + 500000) / 1000000;
 	more(snprintf(buf, size, "{\"time\":\"%s\",\"interface\":%s,\"interval\":%" PRId64 ".%03d",
 		      when, name, ms / 1000, static_cast<int>(ms % 1000)));
-	for (int i = 0; i < NCOUNTERS; i++) {
+	for (const auto &c : json_counters) {
 		uint64_t v = 0;
-		bool have = rate(t, i, bits, &v);
-		more(json_figure(buf + n, size - n, rates[bits][i], have, v));
+		bool have = rate(t, end, c.counter, bits, &v);
+		bool in_bits = bits && c.counter <= OBYTES;
+		snprintf(key, sizeof key, "%.*s%s_per_s", in_bits ? static_cast<int>(strlen(c.name)) - 5
+								   : static_cast<int>(strlen(c.name)),
+			 c.name, in_bits ? "bits" : "");
+		more(json_figure(buf + n, size - n, key, have, v));
 	}
-	for (int i = 0; i < NCOUNTERS; i++)
-		more(json_figure(buf + n, size - n, counters[i], end.present, end.count[i]));
+	for (const auto &c : json_counters)
+		more(json_figure(buf + n, size - n, c.name, end.present && end.kept >> c.counter & 1,
+				 end.count[c.counter]));
 	more(snprintf(buf + n, size - n, ",\"state\":\"%s\",\"address\":", state_word(end)));
 	if (end.present && end.addr[0])
 		more(snprintf(buf + n, size - n, "\"%s\"}\n", end.addr));

@@ -11,7 +11,8 @@
 fake_kernel fake;
 
 const char pf_default_ifname[] = "lo";
-const char pf_optstring[] = "+bc:e:gi:o:r:t:u:w:";
+const unsigned pf_unkept = ROW_OMCASTS;
+const char pf_optstring[] = "+bc:de:gi:o:r:t:u:w:";
 const char *const pf_capture_programs[] = {"/nonexistent/tcpdump", nullptr};
 
 void fake_reset()

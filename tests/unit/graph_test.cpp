@@ -55,3 +55,34 @@ TEST(Graph, CellsForEachCharacterSet)
 }
 
 }
+
+/* A row of the counters' table: kept or not, bits for the bytes, the peak's time of day. */
+TEST(Details, RowsOfTheTable)
+{
+	setenv("TZ", "UTC0", 1);
+	tzset();
+	sample_rec r{};
+	r.present = r.whole_second = r.have_avg = true;
+	r.kept = 1u << IBYTES | 1u << IERRORS;
+	r.count[IBYTES] = 18446744073709551615u;
+	r.per_second[IBYTES] = 104200;
+	r.peak[IBYTES] = 151000;
+	r.peak_at[IBYTES] = 1796000000 + 3600 + 61;
+	r.avg[IBYTES] = 98000;
+	char buf[160];
+	int w = detail_width(80);
+	EXPECT_EQ(w, 13);
+	detail_header(buf, sizeof buf, w);
+	EXPECT_STREQ(buf, "                       total            /s        peak/s at               avg/s");
+	EXPECT_LE(detail_line(buf, sizeof buf, r, IBYTES, false, w), 79);
+	EXPECT_STREQ(buf, "bytes in        18014398509G        104200        151000 01:54:21         98000");
+	detail_line(buf, sizeof buf, r, IBYTES, true, w);
+	EXPECT_STREQ(buf, "bits in         18446744073G        833600       1208000 01:54:21        784000");
+	detail_line(buf, sizeof buf, r, IERRORS, false, w);
+	EXPECT_STREQ(buf, "errors in                  0             0             0 -                    0");
+	detail_line(buf, sizeof buf, r, OMCASTS, false, w);
+	EXPECT_STREQ(buf, "multicast out              -             -             - -                    -");
+	/* a 64-bit counter whole on a wide terminal */
+	detail_line(buf, sizeof buf, r, IBYTES, false, detail_width(200));
+	EXPECT_NE(std::string(buf).find(" 18446744073709551615 "), std::string::npos);
+}

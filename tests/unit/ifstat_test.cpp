@@ -231,6 +231,42 @@ TEST_F(Sampler, ALateWakeUpIsDividedByTheTimeItReallyCovered)
 	EXPECT_EQ(st.rec.per_second[IBYTES], 1000u);
 }
 
+/* 50 bytes a second for a minute but a 3 s burst of 500; errors and drops alongside. */
+TEST_F(Sampler, PeakWithItsTimeAndTheAverageStartAgainWithTheFigures)
+{
+	start();
+	for (int t = 1; t <= 60; t++) {
+		fake.rows[3].ibytes += t >= 20 && t < 23 ? 500 : 50;
+		fake.rows[3].ierrors += 2;
+		fake.rows[3].odrops += t == 30 ? 7 : 0;
+		advance(1);
+	}
+	const sample_rec &r = st.rec;
+	EXPECT_EQ(r.peak[IBYTES], 500u);
+	EXPECT_EQ(r.peak_at[IBYTES], 1000 + 20);	/* the first second that reached it */
+	EXPECT_EQ(r.avg[IBYTES], 73u);	/* 4350 bytes in 60 s, to the nearest */
+	EXPECT_EQ(r.per_second[IERRORS], 2u);
+	EXPECT_EQ(r.avg[IERRORS], 2u);
+	EXPECT_EQ(r.peak[ODROPS], 7u);
+	EXPECT_EQ(r.count[ODROPS], 7u);
+	/* what this system does not keep is marked so, whatever it reads */
+	EXPECT_FALSE(r.kept >> OMCASTS & 1);
+	EXPECT_FALSE(r.kept >> ICOLLS & 1);
+	EXPECT_TRUE(r.kept >> IMCASTS & 1 && r.kept >> OCOLLS & 1 && r.kept >> IERRORS & 1);
+
+	/* counters that fell: no spike, and the figures start again */
+	fake.rows[3].ibytes = 10;
+	advance(1);
+	EXPECT_FALSE(st.rec.have_avg);
+	EXPECT_EQ(st.rec.peak[IBYTES], 0u);
+	EXPECT_EQ(st.rec.peak_at[IBYTES], 0);
+	fake.rows[3].ibytes += 40;
+	advance(1);
+	EXPECT_TRUE(st.rec.have_avg);
+	EXPECT_EQ(st.rec.avg[IBYTES], 40u);
+	EXPECT_EQ(st.rec.peak[IBYTES], 40u);
+}
+
 TEST_F(Sampler, ChangeTimeAndThePreviousOne)
 {
 	setenv("TZ", "UTC", 1);

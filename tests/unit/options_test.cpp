@@ -119,7 +119,7 @@ TEST(Options, LinesOfFiguresAndTheirChecks)
 	EXPECT_EQ(parse({"-c", "5", "-u", "bits"}).result, OPT_REFUSED);
 	for (const char *o : {"-b", "-ex", "-rx", "-tx"}) {
 		p = parse({"-o", "json", o});
-		EXPECT_EQ(p.why, "-o option cannot go with -b, -e, -g, -r or -t!") << o;
+		EXPECT_EQ(p.why, "-o option cannot go with -b, -d, -e, -g, -r or -t!") << o;
 	}
 	EXPECT_EQ(parse({"-o", "xml"}).result, OPT_USAGE);
 	EXPECT_EQ(parse({"-u", "kbit"}).result, OPT_USAGE);

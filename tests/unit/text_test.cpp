@@ -15,6 +15,7 @@ sample_rec second(uint64_t in_bytes, uint64_t in_pkts, uint64_t count_in = 0)
 	r.present = true;
 	r.flags = IF_UP;
 	r.span = SECOND;
+	r.kept = ((1u << NCOUNTERS) - 1) & ~(1u << OMCASTS | 1u << ICOLLS);	/* as Linux */
 	r.wall = 1796000000;	/* 2026-11-30T00:53:20Z */
 	r.delta[IBYTES] = in_bytes;
 	r.delta[IPACKETS] = in_pkts;
@@ -52,11 +53,13 @@ TEST_F(Text, AnIntervalIsItsDifferencesOverItsRealSpan)
 	EXPECT_EQ(t.samples, 5);
 	/* 5010 bytes in 5 s: 1002 a second, in bits 8016 */
 	EXPECT_EQ(text(t, second(0, 0)), "2026-11-30T00:53:20         1002            0          1 "
-					 "         0 up    10.0.0.1\n");
+					 "         0 up    10.0.0.1             0      0       0       0\n");
 	EXPECT_NE(text(t, second(0, 0), true).find(" 8016 "), std::string::npos);
 	char head[TEXT_LINE_SIZE];
 	text_header(head, sizeof head, true);
-	EXPECT_STREQ(head, "time                    inbits/s    outbits/s   inpkts/s  outpkts/s state address\n");
+	EXPECT_STREQ(head, "time                    inbits/s    outbits/s   inpkts/s  outpkts/s state "
+			   "address         ierr/s oerr/s idrop/s odrop/s\n");
+	EXPECT_LT(strlen(head), 121u);
 
 	/* a stop made one sample span 3 s: the average is over the time it covers */
 	text_sum held{};
@@ -95,12 +98,36 @@ TEST_F(Text, NoFiguresAcrossAGapOrAFall)
 	gone.fresh = true;
 	text_sum g{};
 	sum_sample(&g, gone);
-	EXPECT_EQ(text(g, gone).substr(67), " gone  -\n");
+	EXPECT_EQ(text(g, gone).substr(67), " gone  -                    -      -       -       -\n");
 	EXPECT_EQ(json(g, gone),
 		  "{\"time\":\"2026-11-30T00:53:20+00:00\",\"interface\":\"vt0\",\"interval\":5.000,"
 		  "\"in_bytes_per_s\":null,\"out_bytes_per_s\":null,\"in_packets_per_s\":null,"
-		  "\"out_packets_per_s\":null,\"in_bytes\":null,\"out_bytes\":null,\"in_packets\":null,"
-		  "\"out_packets\":null,\"state\":\"gone\",\"address\":null}\n");
+		  "\"out_packets_per_s\":null,\"in_errors_per_s\":null,\"out_errors_per_s\":null,"
+		  "\"in_drops_per_s\":null,\"out_drops_per_s\":null,\"in_multicast_per_s\":null,"
+		  "\"out_multicast_per_s\":null,\"in_bytes\":null,\"out_bytes\":null,\"in_packets\":null,"
+		  "\"out_packets\":null,\"in_errors\":null,\"out_errors\":null,\"in_drops\":null,"
+		  "\"out_drops\":null,\"in_multicast\":null,\"out_multicast\":null,\"state\":\"gone\","
+		  "\"address\":null}\n");
+}
+
+/* Errors, drops and multicast: rates and counters; one the system does not keep is null, not 0. */
+TEST_F(Text, TroubleCountersAndOnesNotKept)
+{
+	text_sum t{};
+	sample_rec r = second(0, 0);
+	r.delta[IERRORS] = 3;
+	r.delta[ODROPS] = 12;
+	r.delta[IMCASTS] = 7;
+	r.count[IERRORS] = 40;
+	r.count[OMCASTS] = 0;
+	sum_sample(&t, r);
+	std::string line = json(t, r);
+	EXPECT_NE(line.find("\"in_errors_per_s\":3,\"out_errors_per_s\":0,\"in_drops_per_s\":0,"
+			    "\"out_drops_per_s\":12,\"in_multicast_per_s\":7,\"out_multicast_per_s\":null,"),
+		  std::string::npos) << line;
+	EXPECT_NE(line.find("\"in_errors\":40,"), std::string::npos);
+	EXPECT_NE(line.find("\"out_multicast\":null,"), std::string::npos);
+	EXPECT_EQ(text(t, r).substr(89), "      3      0       0      12\n");
 }
 
 TEST_F(Text, JsonCarriesTheCountersAndEscapesTheName)
