@@ -63,13 +63,37 @@ int detail_line(char *buf, size_t size, const sample_rec &r, int i, bool bits, i
 			now, width, peak, AT_COLS, at, width, avg);
 }
 
-/* What each row of the window says, so that a second writes only those that changed. */
+/*
+ * What each row of the window says, so that a second writes only those
+ * that changed; and the figures it says, so that an idle second compares
+ * numbers and formats nothing.
+ */
 static char drawn[1 + NCOUNTERS][DETAIL_SIZE];
+struct row_figures {
+	uint64_t v[4];
+	time_t at;
+	unsigned how;
+	int width;
+};
+static row_figures drawn_figures[NCOUNTERS];
+static bool figures_known;
 
 void details_forget()
 {
 	for (auto &d : drawn)
 		d[0] = '\0';
+	figures_known = false;
+}
+
+static bool same_figures(const sample_rec &r, int i, bool bits, int width)
+{
+	row_figures f = {{r.count[i], r.per_second[i], r.peak[i], r.avg[i]}, r.peak_at[i],
+			 r.present | (r.kept >> i & 1) << 1 | r.whole_second << 2 | r.have_avg << 3 |
+				 bits << 4,
+			 width};
+	bool same = figures_known && memcmp(&f, &drawn_figures[i], sizeof f) == 0;
+	drawn_figures[i] = f;
+	return same;
 }
 
 static bool put_row(int y, int k, const char *text)
@@ -89,12 +113,17 @@ bool draw_details()
 	int gap = getmaxy(st.details_win) >= 1 + NCOUNTERS + NCOUNTERS / 2 - 1 ? 1 : 0;
 	bool changed = false;
 
-	detail_header(line, sizeof line, width);
-	changed |= put_row(0, 0, line);
+	if (!figures_known) {
+		detail_header(line, sizeof line, width);
+		changed |= put_row(0, 0, line);
+	}
 	for (int i = 0; i < NCOUNTERS; i++) {
+		if (same_figures(st.rec, i, st.bits, width))
+			continue;
 		detail_line(line, sizeof line, st.rec, i, st.bits, width);
 		changed |= put_row(1 + i + gap * (i / 2), 1 + i, line);
 	}
+	figures_known = true;
 	return changed;
 }
 

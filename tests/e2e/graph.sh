@@ -77,11 +77,11 @@ keys g
 tm resize-window -t "$SESSION" -x 100 -y 30
 check "a resize in the graph: both graphs laid out again" \
 	bash -c '[[ "$0" == "in "* && "$1" == "out"* ]]' "$(sleep 1.2; row 10)" "$(row 20)"
-check "... the history drawn at the new right edge" \
-	within 3 test -n "$(column 98 11 19 | tr -d ' ')"
+# a bar in column COL of the in graph at 30 lines, read afresh at each try
+bar_at() { [[ "$(column "$1" 11 19)" == *█* ]]; }
+check "... the history drawn at the new right edge" within 3 bar_at 98
 tm resize-window -t "$SESSION" -x 2100 -y 30
-check "2100 columns: the newest bars at the right edge" \
-	within 3 bash -c '[[ "$(tr -d " " <<< "$0")" == *█* ]]' "$(column 2098 11 19)"
+check "2100 columns: the newest bars at the right edge" within 3 bar_at 2098
 tm resize-window -t "$SESSION" -x 80 -y 24
 kill "$SENDER"; wait "$SENDER"
 

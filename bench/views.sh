@@ -1,11 +1,11 @@
 #!/bin/bash
-# What the graph view costs beside the pane view: two monitors on the same
-# veth at the same time, one showing the pane, one the graph (-g), at 80x24
-# with no traffic and at 200x60 with about 100 kB/s that changes every
-# second.  The capture expression (icmp) keeps the pane quiet, so the
-# difference is the graph's.  CPU from /proc/PID/schedstat, system calls
-# from strace -c.
-# As root:  bench/graph.sh build/ravlet [SECONDS]
+# What the graph and the table of every counter cost beside the pane view:
+# two monitors on the same veth at the same time, one showing the pane, one
+# the graph (-g) or the table (-d), at 80x24 with no traffic and at 200x60
+# with about 100 kB/s that changes every second.  The capture expression
+# (icmp) keeps the pane quiet, so the difference is the view's.  CPU from
+# /proc/PID/schedstat, system calls from strace -c.
+# As root:  bench/views.sh build/ravlet [SECONDS]
 RAVLET=$(realpath "$1")
 SECS=${2:-20}
 . "$(dirname "$0")/../tests/e2e/lib.sh"
@@ -32,14 +32,14 @@ for i in range(100 * int(sys.argv[1])):
 	OWN_PIDS+=($SENDER)
 }
 
-# pair SIZE LABEL: the pane view and the graph view side by side
+# pair SIZE LABEL OPTION: the pane view and the view of OPTION side by side
 pair() {
 	local p g p0 p1 g0 g1 pc gc
 	WRAP=(env LC_ALL=C.UTF-8)
 	start "$1" -i vt0 -e icmp
 	p=$RPID
 	SESSION=none
-	start "$1" -g -i vt0 -e icmp
+	start "$1" "$3" -i vt0 -e icmp
 	g=$RPID
 	sleep 4
 	p0=$(cpu_ns "$p"); g0=$(cpu_ns "$g")
@@ -47,13 +47,15 @@ pair() {
 	p1=$(cpu_ns "$p"); g1=$(cpu_ns "$g")
 	pc=$(calls "$p"); gc=$(calls "$g")
 	awk -v l="$2" -v p=$(( (p1 - p0) / SECS )) -v g=$(( (g1 - g0) / SECS )) -v pc="$pc" -v gc="$gc" \
-		'BEGIN { printf "%-34s pane %6.1f us, %s calls; graph %6.1f us, %s calls; ratio %.2f\n",
+		'BEGIN { printf "%-40s pane %6.1f us, %s calls; view %6.1f us, %s calls; ratio %.2f\n",
 		         l, p / 1000, pc, g / 1000, gc, g / p }'
 	kill "$p" "$g"
 	wait_exit 5
 }
 
-pair 80x24 "80x24, no traffic"
-varying $((SECS + 20))
-pair 200x60 "200x60, ~100 kB/s changing each s"
+pair 80x24 "graph, 80x24, no traffic" -g
+pair 80x24 "every counter, 80x24, no traffic" -d
+varying $((2 * SECS + 40))
+pair 200x60 "graph, 200x60, ~100 kB/s changing each s" -g
+pair 200x60 "every counter, 200x60, same traffic" -d
 kill "$SENDER"
