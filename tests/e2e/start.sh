@@ -17,6 +17,7 @@ usage_text() {
 	printf '       -c <n>    end after <n> lines with -o\n'
 	printf '       -u <unit> traffic in bytes or bits, default bytes\n'
 	printf '       -g        start with the traffic graph\n'
+	printf '       -d        start with the table of every counter\n'
 }
 
 # expect_exit STATUS EXPECTED-STDERR-FILE ARGS...
