@@ -15,18 +15,8 @@ sleep 2
 
 . "$(dirname "$0")/lib.sh"
 
-start 80x24 -i vt0 -e icmp
-a=$RPID
-SESSION=none
-RAVLET=$OTHER start 80x24 -i vt0 -e icmp
-b=$RPID
-sleep 4
-a0=$(cpu_ns "$a"); b0=$(cpu_ns "$b")
-sleep "$SECS"
-a1=$(cpu_ns "$a"); b1=$(cpu_ns "$b")
-ac=$(calls "$a"); bc=$(calls "$b")
-awk -v a=$(( (a1 - a0) / SECS )) -v b=$(( (b1 - b0) / SECS )) -v ac="$ac" -v bc="$bc" 'BEGIN {
-	printf "this build %6.1f us, %s calls a second; the other %6.1f us, %s calls; ratio %.2f\n",
-	       a / 1000, ac, b / 1000, bc, a / b }'
-kill "$a" "$b"
-wait_exit 5
+# the other build's monitor first: the ratio is this build's over it
+SIZE=80x24
+RAVLET_B=$RAVLET
+RAVLET=$OTHER
+side_by_side "idle pane view, 80x24" other -i vt0 -e icmp -- "this build" -i vt0 -e icmp

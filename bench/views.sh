@@ -34,23 +34,8 @@ for i in range(100 * int(sys.argv[1])):
 
 # pair SIZE LABEL OPTION: the pane view and the view of OPTION side by side
 pair() {
-	local p g p0 p1 g0 g1 pc gc
 	WRAP=(env LC_ALL=C.UTF-8)
-	start "$1" -i vt0 -e icmp
-	p=$RPID
-	SESSION=none
-	start "$1" "$3" -i vt0 -e icmp
-	g=$RPID
-	sleep 4
-	p0=$(cpu_ns "$p"); g0=$(cpu_ns "$g")
-	sleep "$SECS"
-	p1=$(cpu_ns "$p"); g1=$(cpu_ns "$g")
-	pc=$(calls "$p"); gc=$(calls "$g")
-	awk -v l="$2" -v p=$(( (p1 - p0) / SECS )) -v g=$(( (g1 - g0) / SECS )) -v pc="$pc" -v gc="$gc" \
-		'BEGIN { printf "%-40s pane %6.1f us, %s calls; view %6.1f us, %s calls; ratio %.2f\n",
-		         l, p / 1000, pc, g / 1000, gc, g / p }'
-	kill "$p" "$g"
-	wait_exit 5
+	SIZE=$1 side_by_side "$2" pane -i vt0 -e icmp -- view "$3" -i vt0 -e icmp
 }
 
 pair 80x24 "graph, 80x24, no traffic" -g
