@@ -16,7 +16,9 @@ if out=$(mandoc -T lint -W warning "$SRC/man/ravlet.8" 2>&1) && [ -z "$out" ]; t
 else
 	bad "the manual page: $out"
 fi
-if sh -n "$SRC/dist/ravlet.in"; then ok "the rc.d script is valid shell"; else bad "the rc.d script"; fi
+for f in ravlet.in ravlet_lines.in ravlet_lines_reopen; do
+	if sh -n "$SRC/dist/$f"; then ok "dist/$f is valid shell"; else bad "dist/$f"; fi
+done
 # rc.subr's conventions: name and rcvar, the configuration loaded before the
 # defaults, the pidfile at the monitor's lock path, run_rc_command last.
 rc=$SRC/dist/ravlet.in
@@ -30,13 +32,15 @@ else
 	bad "the rc.d script's variables"
 fi
 if command -v systemd-analyze > /dev/null; then
-	sed "s|@SBINDIR@/ravlet|$RAVLET|" "$SRC/dist/ravlet@.service.in" > "$T/ravlet@tty9.service"
-	# (its manual page is not installed here)
-	if out=$(systemd-analyze verify --man=no "$T/ravlet@tty9.service" 2>&1) && [ -z "$out" ]; then
-		ok "systemd accepts the unit template"
-	else
-		bad "systemd-analyze verify: $out"
-	fi
+	for unit in ravlet@tty9 ravlet-lines@eth0; do
+		sed "s|@SBINDIR@/ravlet|$RAVLET|" "$SRC/dist/${unit%@*}@.service.in" > "$T/$unit.service"
+		# (its manual page is not installed here)
+		if out=$(systemd-analyze verify --man=no "$T/$unit.service" 2>&1) && [ -z "$out" ]; then
+			ok "systemd accepts the unit template ${unit%@*}@"
+		else
+			bad "systemd-analyze verify ${unit%@*}@: $out"
+		fi
+	done
 else
 	echo "# no systemd-analyze here: the unit is not checked"
 fi

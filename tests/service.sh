@@ -1,8 +1,12 @@
 #!/bin/bash
-# The Debian package and its unit under a real systemd: build the package,
+# The Debian package and its units under a real systemd: build the package,
 # lintian, boot a throwaway Debian 12 root in a container, install the
 # package there with apt, run ravlet@INSTANCE on a terminal of the container
-# that no session holds, stop it, SIGKILL it and see it come back.
+# that no session holds, stop it, SIGKILL it and see it come back; run the
+# lines of figures as ravlet-lines@IF into the journal, against known
+# traffic, as a user of their own.  The container shares the host's network
+# (apt reaches the archive): IF is a veth of ours there, with no address,
+# its far end in a namespace of ours.
 #   service.sh SOURCE-DIR RELEASE-TTY-BINARY
 SRC=$(cd "$1" && pwd)
 RELEASE=$2
@@ -12,6 +16,8 @@ FAILED=0
 T=$(mktemp -d /var/tmp/ravlet-service.XXXXXX)
 ROOT=$T/root
 NSPAWN=
+NSB=ravlet-svcb$$
+IF=rvl$$
 
 cleanup() {
 	if [ -n "$NSPAWN" ] && [ -d "/proc/$NSPAWN" ]; then
@@ -20,6 +26,9 @@ cleanup() {
 		kill -KILL "$NSPAWN" 2>/dev/null
 		wait "$NSPAWN" 2>/dev/null
 	fi
+	[ -n "${PING:-}" ] && kill "$PING" 2>/dev/null
+	ip link del "$IF" 2>/dev/null
+	ip netns del "$NSB" 2>/dev/null
 	rm -rf "$T"
 }
 trap cleanup EXIT
@@ -70,9 +79,10 @@ lintian "$DEB" > "$T/lintian" 2>&1
 check "lintian reports no errors ($(grep -c '^W:' "$T/lintian") warnings)" \
 	bash -c '! grep -q "^E:" "$0"' "$T/lintian"
 dpkg -c "$DEB" > "$T/contents"
-check "... ravlet in /usr/sbin, the page and the unit template in the package" \
+check "... ravlet in /usr/sbin, the page and the unit templates in the package" \
 	bash -c 'grep -q "/usr/sbin/ravlet$" "$0" && grep -q "man8/ravlet.8.gz$" "$0" &&
-		grep -q "systemd/system/ravlet@.service$" "$0"' "$T/contents"
+		grep -q "systemd/system/ravlet@.service$" "$0" &&
+		grep -q "systemd/system/ravlet-lines@.service$" "$0"' "$T/contents"
 
 # A Debian 12 root with systemd, booted in a container.
 mmdebstrap --variant=apt --include=systemd,systemd-sysv,dbus,tmux,procps bookworm "$ROOT" \
@@ -80,6 +90,16 @@ mmdebstrap --variant=apt --include=systemd,systemd-sysv,dbus,tmux,procps bookwor
 	skip "cannot make a Debian root: $(tail -1 "$T/mmdebstrap.log")"
 cp "$DEB" "$ROOT/root/"
 cp "$RELEASE" "$ROOT/root/release_tty"
+# IF, with no address and nothing of its own to send (no IPv6); its far
+# end in NSB sends to IF's hardware address, which IF counts and drops
+ip netns add "$NSB" || skip "cannot make network namespaces"
+ip link add "$IF" type veth peer name far netns "$NSB"
+echo 1 > "/proc/sys/net/ipv6/conf/$IF/disable_ipv6"
+ip netns exec "$NSB" sh -c 'echo 1 > /proc/sys/net/ipv6/conf/far/disable_ipv6'
+ip -n "$NSB" addr add 10.79.0.2/24 dev far
+ip -n "$NSB" neigh replace 10.79.0.1 lladdr "$(cat "/sys/class/net/$IF/address")" dev far nud permanent
+ip link set "$IF" up
+ip -n "$NSB" link set far up
 systemd-nspawn --register=no --keep-unit -q --console=passive -D "$ROOT" -b \
 	> "$T/nspawn.log" 2>&1 < /dev/null &
 NSPAWN=$!
@@ -149,6 +169,53 @@ check "... with a fresh lock file naming it" test "$(lock_pid)" = "$(main_pid)"
 check "... and one tcpdump, not two" within 10 one_tcpdump
 in_ct systemctl stop "$UNIT"
 check "... which stops as cleanly" within 10 none_left
+
+# The lines of figures into the journal, a line a second by a drop-in.
+UNIT=ravlet-lines@$IF.service
+mkdir -p "$ROOT/etc/systemd/system/$UNIT.d"
+printf '[Service]\nEnvironment=RAVLET_INTERVAL=1\n' > "$ROOT/etc/systemd/system/$UNIT.d/interval.conf"
+in_ct systemctl daemon-reload
+score=$(in_ct systemd-analyze security --no-pager "$UNIT" 2>&1 | sed -n 's/.*Overall exposure level for .*: \([0-9.]*\) .*/\1/p')
+check "systemd-analyze security $UNIT: exposure $score, at most 2.0" \
+	awk -v s="$score" 'BEGIN { exit !(s != "" && s <= 2.0) }'
+# datagrams of 1042 bytes on the wire, 5 a second, towards IF
+ip netns exec "$NSB" timeout 120 python3 -c '
+import socket, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+t0 = time.monotonic()
+for i in range(500):
+    time.sleep(max(0, t0 + i / 5 - time.monotonic()))
+    s.sendto(b"x" * 1000, ("10.79.0.1", 9))' &
+PING=$!
+in_ct systemctl start "$UNIT"
+lines() { in_ct journalctl -q --no-pager -u "$UNIT" -o cat | grep '^{'; }
+six() { test "$(lines | wc -l)" -ge 6; }
+check "systemctl start $UNIT: lines in its journal" within 30 six
+PID=$(main_pid)
+uid=$(in_ct awk '/^Uid:/ { print $2 }' "/proc/$PID/status")
+check "... from a user that is not root (uid $uid)" bash -c '[ -n "$0" ] && [ "$0" != 0 ]' "$uid"
+lines > "$T/lines"
+kernel=$(cat "/sys/class/net/$IF/statistics/rx_bytes")
+figs=$(python3 -c '
+import json, sys
+rows = [json.loads(l) for l in open(sys.argv[1])]
+assert all(r["interface"] == sys.argv[2] and r["state"] == "up" for r in rows)
+print(" ".join(str(r["in_bytes_per_s"]) for r in rows[1:]), "last", rows[-1]["in_bytes"])' "$T/lines" "$IF")
+check "... each a JSON object of $IF, 5210 bytes a second in ($figs; the kernel $kernel)" \
+	bash -c 'set -- $0; last=; for f; do [ "$f" = last ] && break
+		[ "$f" -ge 4168 ] && [ "$f" -le 6252 ] || exit 1; shift; done
+		[ "$2" -le "$3" ] && [ "$2" -ge $(($3 - 2 * 5210)) ]' "$figs $kernel"
+check "... under the identifier ravlet" \
+	bash -c 'grep -q "ravlet\[[0-9]*\]: {" <<< "$0"' \
+	"$(in_ct journalctl -q --no-pager -t ravlet -n 3 -o short)"
+OLD=$(main_pid)
+in_ct systemctl kill -s KILL "$UNIT"
+again() { local p; p=$(main_pid); [ "$p" -gt 0 ] && [ "$p" != "$OLD" ]; }
+check "a killed monitor is started again" within 30 again
+in_ct systemctl stop "$UNIT"
+state=$(in_ct systemctl is-active "$UNIT")
+check "systemctl stop: the unit is $state, not failed" test "$state" = inactive
+check "... and no ravlet is left" within 10 none_left
 
 echo "$PASSED passed, $FAILED failed"
 [ "$FAILED" = 0 ]
