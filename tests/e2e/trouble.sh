@@ -126,8 +126,9 @@ wait "$burst"
 b1=$(date +%s)
 sleep 4
 read -r peak at avg total <<< "$(screen | awk '/^bytes in /{ print $5, $6, $7, $3 }')"
+# (a sender held up a moment catches up: a second may hold a little more)
 check "the peak second of a burst of 500 kB/s over the 50 ($peak at $at)" \
-	test "$peak" -ge 520000 -a "$peak" -le 600000
+	test "$peak" -ge 520000 -a "$peak" -le 650000
 at_s=$(date -d "$at" +%s)
 check "... at its time of day ($at, the burst from $(date -d @"$b0" +%T) to $(date -d @"$b1" +%T))" \
 	test "$at_s" -ge $((b0 - 1)) -a "$at_s" -le $((b1 + 1))
