@@ -8,6 +8,7 @@
 #include "capture/capture.h"
 #include "daemon/daemon.h"
 #include "ifstat/ifstat.h"
+#include "lines/lines.h"
 #include "main/main.h"
 #include "screen/screen.h"
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 #include <string>
 
+#include "lines/lines.h"
 #include "main/main.h"
-#include "screen/screen.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "lines/lines.h"
 #include "main/main.h"
-#include "screen/screen.h"
 
 static text_sum sum;	/* the interval so far */
 static long lines;	/* written */
