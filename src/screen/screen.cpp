@@ -57,27 +57,22 @@ int title_line(char *buf, const char *ifname, int cols)
 	return fill_dashes(buf, n, n - strlen(name) + name_cols, cols);
 }
 
-int capture_title(char *buf, int cols)
+int lower_title(char *buf, int view, int cols)
 {
-	int n = snprintf(buf, TITLE_SIZE, "%s",
-			 "----- tcpdump output --------------------------------------------------");
+	const char *title;
 
-	return fill_dashes(buf, n, n, cols);
-}
-
-int graph_title(char *buf, int cols)
-{
-	int n = snprintf(buf, TITLE_SIZE, "%s",
-			 "----- traffic graph (g: tcpdump output) -------------------------------");
-
-	return fill_dashes(buf, n, n, cols);
-}
-
-int details_title(char *buf, int cols)
-{
-	int n = snprintf(buf, TITLE_SIZE, "%s",
-			 "----- every counter (d: tcpdump output) -------------------------------");
-
+	switch (view) {
+	case VIEW_GRAPH:
+		title = "----- traffic graph (g: tcpdump output) -------------------------------";
+		break;
+	case VIEW_DETAILS:
+		title = "----- every counter (d: tcpdump output) -------------------------------";
+		break;
+	default:
+		title = "----- tcpdump output --------------------------------------------------";
+		break;
+	}
+	int n = snprintf(buf, TITLE_SIZE, "%s", title);
 	return fill_dashes(buf, n, n, cols);
 }
 
@@ -231,17 +226,7 @@ static void draw_lower_title()
 {
 	char line[TITLE_SIZE];
 
-	switch (st.lower_view) {
-	case VIEW_GRAPH:
-		draw_bar(9, line, graph_title(line, COLS));
-		break;
-	case VIEW_DETAILS:
-		draw_bar(9, line, details_title(line, COLS));
-		break;
-	default:
-		draw_bar(9, line, capture_title(line, COLS));
-		break;
-	}
+	draw_bar(9, line, lower_title(line, st.lower_view, COLS));
 }
 
 WINDOW *lower_window()

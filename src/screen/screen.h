@@ -54,9 +54,7 @@ void pane_note_error(const char *what, int err, int retry);
 /* Pure helpers: the title bars, filled with "-" to the width in columns
  * (at most TITLE_SIZE - 1 bytes); the columns they take. */
 int title_line(char *buf, const char *ifname, int cols);
-int capture_title(char *buf, int cols);
-int graph_title(char *buf, int cols);
-int details_title(char *buf, int cols);
+int lower_title(char *buf, int view, int cols);	/* row 9, for VIEW_* */
 bool layout_fits(int cols, int lines);
 void size_notice(char *buf, size_t size, int cols, int lines);
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "capture/capture.h"
+#include "main/main.h"
 #include "screen/screen.h"
 
 namespace {
@@ -199,7 +200,7 @@ TEST(Layout, WidthsAndTheMinimum)
 	for (int cols : {80, 81, 132, 1100}) {
 		title_line(title, "vt0", cols);
 		EXPECT_EQ(strlen(title), std::min<size_t>(cols, TITLE_SIZE - 1)) << cols;
-		capture_title(title, cols);
+		lower_title(title, VIEW_PANE, cols);
 		EXPECT_EQ(strlen(title), std::min<size_t>(cols, TITLE_SIZE - 1)) << cols;
 		std::string cut = shown("12:00:00.000000 " + std::string(2000, 'y'), "", cols);
 		EXPECT_EQ(cut.size(), std::min<size_t>(cols - 1, LINE_SIZE - 1 - 7)) << cols;
