@@ -108,10 +108,16 @@ void fit_count(char *buf, size_t size, uint64_t v, int width)
 	fit_units(buf, size, v, width, 1024);
 }
 
+/* The bytes times 8; the largest count there is beyond it. */
+uint64_t bits_of(uint64_t bytes)
+{
+	return bytes > UINT64_MAX / 8 ? UINT64_MAX : bytes * 8;
+}
+
 /* Bits, the bytes times 8, in units of 1000 as bit rates are counted: a Gbit is 10^9 bits. */
 void fit_bits(char *buf, size_t size, uint64_t bytes, int width)
 {
-	fit_units(buf, size, bytes > UINT64_MAX / 8 ? UINT64_MAX : bytes * 8, width, 1000);
+	fit_units(buf, size, bits_of(bytes), width, 1000);
 }
 
 /* Change time as local time, then days:hours:minutes since (negative if ahead). */

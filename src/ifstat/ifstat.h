@@ -65,6 +65,7 @@ uint64_t per_second(uint64_t delta, int64_t span);
 constexpr size_t COUNT_TEXT_SIZE = 48;
 void format_count(char *buf, size_t size, uint64_t v);
 void fit_count(char *buf, size_t size, uint64_t v, int width);
+uint64_t bits_of(uint64_t bytes);
 void fit_bits(char *buf, size_t size, uint64_t bytes, int width);
 constexpr size_t SINCE_TEXT_SIZE = 80;
 void format_since(char *buf, size_t size, time_t t, int64_t seconds);

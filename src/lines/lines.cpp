@@ -37,7 +37,7 @@ static bool rate(const text_sum &t, const sample_rec &end, int i, bool bits, uin
 	if (t.broken || t.span <= 0 || !(end.kept >> i & 1))
 		return false;
 	uint64_t v = per_second(t.sum[i], t.span);
-	*out = bits && i <= OBYTES ? (v > UINT64_MAX / 8 ? UINT64_MAX : v * 8) : v;
+	*out = bits && i <= OBYTES ? bits_of(v) : v;
 	return true;
 }
 

@@ -177,7 +177,6 @@ static bool draw_one(int top, int rows, int which)
 	static const char *const names[] = {"in ", "out"};
 	auto &d = drawn[which];
 	int n = std::min({st.graph_count, COLS, GRAPH_KEEP});
-	int mult = st.bits ? 8 : 1;
 	int bar_rows = rows - 1;
 	uint64_t most = 0;
 	unsigned __int128 sum = 0;
@@ -189,16 +188,17 @@ static bool draw_one(int top, int rows, int which)
 	auto point = [&](int k) -> const graph_point & {
 		return st.graph[(st.graph_head - 1 - k + GRAPH_KEEP) % GRAPH_KEEP];
 	};
+	auto in_unit = [](uint64_t bytes) { return st.bits ? bits_of(bytes) : bytes; };
 	for (int k = 0; k < n; k++)
 		if (!point(k).gap) {
 			most = std::max(most, point(k).v[which]);
 			sum += point(k).v[which];
 			seconds++;
 		}
-	uint64_t scale = graph_scale(most > UINT64_MAX / 8 ? UINT64_MAX : most * mult);
+	uint64_t scale = graph_scale(in_unit(most));
 	format_rate(scale_text, sizeof scale_text, scale, st.bits);
 	if (n > 0 && !point(0).gap)
-		format_rate(now_text, sizeof now_text, point(0).v[which] * mult, st.bits);
+		format_rate(now_text, sizeof now_text, in_unit(point(0).v[which]), st.bits);
 	else
 		snprintf(now_text, sizeof now_text, "-");
 	/* over the seconds in view, gaps left out */
@@ -206,10 +206,8 @@ static bool draw_one(int top, int rows, int which)
 	snprintf(peak_text, sizeof peak_text, "-");
 	if (seconds) {
 		uint64_t avg = static_cast<uint64_t>((sum + seconds / 2) / seconds);
-		format_rate(avg_text, sizeof avg_text, avg > UINT64_MAX / 8 ? UINT64_MAX : avg * mult,
-			    st.bits);
-		format_rate(peak_text, sizeof peak_text, most > UINT64_MAX / 8 ? UINT64_MAX : most * mult,
-			    st.bits);
+		format_rate(avg_text, sizeof avg_text, in_unit(avg), st.bits);
+		format_rate(peak_text, sizeof peak_text, in_unit(most), st.bits);
 	}
 	snprintf(label, sizeof label, "%s  scale %-13s now %-13s avg %-13s peak %s", names[which],
 		 scale_text, now_text, avg_text, peak_text);
@@ -225,7 +223,7 @@ static bool draw_one(int top, int rows, int which)
 		if (k < n && point(k).gap)
 			h = GAP;
 		else if (k < n)
-			h = graph_height(point(k).v[which] * mult, scale, levels);
+			h = graph_height(in_unit(point(k).v[which]), scale, levels);
 		int was = k < d.n ? d.h[k] : BLANK;
 		if (h != was && draw_column(COLS - 1 - k, top + bar_rows, bar_rows, was, h))
 			changed = true;
