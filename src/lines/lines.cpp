@@ -122,21 +122,30 @@ static int json_figure(char *buf, size_t size, const char *name, bool have, uint
 	return snprintf(buf, size, ",\"%s\":null", name);
 }
 
-/* The counters in the lines, in their order; collisions are on the screen only. */
+/*
+ * The counters in the lines, in their order, with their rates' names in
+ * bytes and in bits; collisions are on the screen only.
+ */
 static const struct {
 	int counter;
-	const char *name;
+	const char *name, *rate, *rate_bits;
 } json_counters[] = {
-	{IBYTES, "in_bytes"}, {OBYTES, "out_bytes"}, {IPACKETS, "in_packets"},
-	{OPACKETS, "out_packets"}, {IERRORS, "in_errors"}, {OERRORS, "out_errors"},
-	{IDROPS, "in_drops"}, {ODROPS, "out_drops"}, {IMCASTS, "in_multicast"},
-	{OMCASTS, "out_multicast"},
+	{IBYTES, "in_bytes", "in_bytes_per_s", "in_bits_per_s"},
+	{OBYTES, "out_bytes", "out_bytes_per_s", "out_bits_per_s"},
+	{IPACKETS, "in_packets", "in_packets_per_s", "in_packets_per_s"},
+	{OPACKETS, "out_packets", "out_packets_per_s", "out_packets_per_s"},
+	{IERRORS, "in_errors", "in_errors_per_s", "in_errors_per_s"},
+	{OERRORS, "out_errors", "out_errors_per_s", "out_errors_per_s"},
+	{IDROPS, "in_drops", "in_drops_per_s", "in_drops_per_s"},
+	{ODROPS, "out_drops", "out_drops_per_s", "out_drops_per_s"},
+	{IMCASTS, "in_multicast", "in_multicast_per_s", "in_multicast_per_s"},
+	{OMCASTS, "out_multicast", "out_multicast_per_s", "out_multicast_per_s"},
 };
 
 int json_line(char *buf, size_t size, const text_sum &t, const sample_rec &end,
 	      std::string_view ifname, bool bits)
 {
-	char when[40], name[6 * IFNAME_SIZE + 3], key[32];
+	char when[40], name[6 * IFNAME_SIZE + 3];
 	size_t n = 0;
 
 	iso_time(when, sizeof when, end.wall, true);
@@ -149,11 +158,7 @@ int json_line(char *buf, size_t size, const text_sum &t, const sample_rec &end,
 	for (const auto &c : json_counters) {
 		uint64_t v = 0;
 		bool have = rate(t, end, c.counter, bits, &v);
-		bool in_bits = bits && c.counter <= OBYTES;
-		snprintf(key, sizeof key, "%.*s%s_per_s", in_bits ? static_cast<int>(strlen(c.name)) - 5
-								   : static_cast<int>(strlen(c.name)),
-			 c.name, in_bits ? "bits" : "");
-		more(json_figure(buf + n, size - n, key, have, v));
+		more(json_figure(buf + n, size - n, bits ? c.rate_bits : c.rate, have, v));
 	}
 	for (const auto &c : json_counters)
 		more(json_figure(buf + n, size - n, c.name, end.present && end.kept >> c.counter & 1,
