@@ -23,7 +23,7 @@
 /* A sample later than this after a stop starts the per-second figures afresh. */
 constexpr int64_t HELD_PAST = SECOND / 2;
 
-static void read_counters(const if_row &r, uint64_t c[NCOUNTERS])
+void read_counters(const if_row &r, uint64_t c[NCOUNTERS])
 {
 	c[IBYTES] = r.ibytes;
 	c[OBYTES] = r.obytes;
@@ -84,6 +84,26 @@ static int read_row(int row, if_row *r)
 	return rc;
 }
 
+/* Where the differences, averages and peaks of an interface start: counters c, read at read_at. */
+void track_start(if_track *t, const uint64_t c[NCOUNTERS], int64_t read_at)
+{
+	for (int i = 0; i < NCOUNTERS; i++) {
+		t->snap[i] = t->avg_base[i] = c[i];
+		t->peak[i] = 0;
+		t->peak_at[i] = 0;
+	}
+	t->last_read = t->avg_since = read_at;
+	t->new_row = true;
+}
+
+int64_t track_span(if_track *t, int64_t read_at)
+{
+	int64_t span = read_at - t->last_read;
+
+	t->last_read = read_at;
+	return span;
+}
+
 /* The starting point of every later difference, from the row just read. */
 static void take_row(int row, int64_t now)
 {
@@ -100,13 +120,9 @@ static void take_row(int row, int64_t now)
 	st.chg_mono = mono_of(st.chg_time, now);
 	st.hour_mark = st.minute_mark = now;
 	read_counters(st.ifmd, c);
-	for (int i = 0; i < NCOUNTERS; i++) {
-		st.snap_hour[i] = st.snap_minute[i] = st.snap_second[i] = st.avg_base[i] = c[i];
-		st.peak[i] = 0;
-		st.peak_at[i] = 0;
-	}
-	st.last_sample = st.avg_since = st.read_at;
-	st.new_row = true;
+	for (int i = 0; i < NCOUNTERS; i++)
+		st.snap_hour[i] = st.snap_minute[i] = c[i];
+	track_start(&st.trk, c, st.read_at);
 }
 
 /*
@@ -237,9 +253,9 @@ void if_init(const char *ifname)
 	st.notice_fd = pf_watch();
 	int64_t now = pf_mono_ns();
 	/* the first figures one second after this, the difference since this read */
-	st.last_sample = st.read_at = now;
+	st.trk.last_read = st.read_at = now;
 	read_config(ifname, now);
-	st.new_row = false;
+	st.trk.new_row = false;
 	/* the address as soon as the screen is up */
 	st.next_sample = now + SECOND;
 	st.conf_due = true;
@@ -308,37 +324,47 @@ static void take_window(const uint64_t c[NCOUNTERS], uint64_t snap[NCOUNTERS],
  * than a second (the one after a late wake-up can be) would make a few
  * packets a spike, so only a second's worth, or near it, can be a peak.
  */
-static void note_peaks(sample_rec *r)
+static void note_peaks(if_track *t, int64_t read_at, sample_rec *r)
 {
 	r->kept = kept_counters();
-	r->have_avg = !r->fresh && st.read_at > st.avg_since;
+	r->have_avg = !r->fresh && read_at > t->avg_since;
 	for (int i = 0; i < NCOUNTERS; i++) {
 		if (r->have_avg)
-			r->avg[i] = per_second(r->count[i] - st.avg_base[i], st.read_at - st.avg_since);
-		if (r->whole_second && r->span >= SECOND / 2 && r->per_second[i] > st.peak[i]) {
-			st.peak[i] = r->per_second[i];
-			st.peak_at[i] = r->wall;
+			r->avg[i] = per_second(r->count[i] - t->avg_base[i], read_at - t->avg_since);
+		if (r->whole_second && r->span >= SECOND / 2 && r->per_second[i] > t->peak[i]) {
+			t->peak[i] = r->per_second[i];
+			t->peak_at[i] = r->wall;
 		}
-		r->peak[i] = st.peak[i];
-		r->peak_at[i] = st.peak_at[i];
+		r->peak[i] = t->peak[i];
+		r->peak_at[i] = t->peak_at[i];
 	}
 }
 
 /*
- * The record of a sample of a row still under its name: the counters, the
- * difference since the sample before and what it makes a second
- * (whole_second: the figure to show as such) and the blocks of at least 61
- * and 3601 seconds that ended.
+ * The counters into the record, with the difference since the sample
+ * before and what it makes a second over r->span (whole_second: the figure
+ * to show as such).
  */
-static void count_sample(sample_rec *r, int64_t now, bool whole_second)
+void track_sample(if_track *t, const uint64_t c[NCOUNTERS], int64_t read_at, bool whole_second,
+		  sample_rec *r)
 {
-	read_counters(st.ifmd, r->count);
-	r->fresh = st.new_row;
-	r->whole_second = whole_second && !st.new_row;
-	take_window(r->count, st.snap_second, r->delta);
+	memcpy(r->count, c, sizeof r->count);
+	r->fresh = t->new_row;
+	r->whole_second = whole_second && !t->new_row;
+	take_window(r->count, t->snap, r->delta);
 	for (int i = 0; i < NCOUNTERS; i++)
 		r->per_second[i] = per_second(r->delta[i], r->span);
-	note_peaks(r);
+	note_peaks(t, read_at, r);
+	t->new_row = false;
+}
+
+/* The record of a sample of a row still under its name, and the blocks of 61 and 3601 s that ended. */
+static void count_sample(sample_rec *r, int64_t now, bool whole_second)
+{
+	uint64_t c[NCOUNTERS];
+
+	read_counters(st.ifmd, c);
+	track_sample(&st.trk, c, st.read_at, whole_second, r);
 	if (now - st.minute_mark >= 61 * SECOND) {
 		st.minute_mark = now;
 		r->minute_done = true;
@@ -357,13 +383,10 @@ static void count_sample(sample_rec *r, int64_t now, bool whole_second)
  * started again.  The figures start again from the template, as for any
  * new interface; a wrapped difference would be nonsense.
  */
-static bool counters_fell(const if_row &r)
+bool track_fell(const if_track &t, const uint64_t c[NCOUNTERS])
 {
-	uint64_t c[NCOUNTERS];
-
-	read_counters(r, c);
 	for (int i = 0; i < NCOUNTERS; i++)
-		if (c[i] < st.snap_second[i])
+		if (c[i] < t.snap[i])
 			return true;
 	return false;
 }
@@ -397,14 +420,15 @@ static void sample(const char *ifname, int64_t now, bool whole_second)
 	bool have = st.mib_row && our_row(ifname, &r);
 	if (!have)
 		st.read_at = pf_mono_ns();
-	rec.span = st.read_at - st.last_sample;
-	st.last_sample = st.read_at;
+	rec.span = track_span(&st.trk, st.read_at);
 	if (st.mib_row && !have) {
 		/* gone, or renamed: the announcement is on its way, or read again now */
 		st.conf_due = true;
 	} else if (st.mib_row) {
+		uint64_t c[NCOUNTERS];
 		st.ifmd = r;
-		if (counters_fell(r)) {
+		read_counters(r, c);
+		if (track_fell(st.trk, c)) {
 			take_row(st.mib_row, now);
 			st.if_gen++;
 		}
@@ -413,7 +437,6 @@ static void sample(const char *ifname, int64_t now, bool whole_second)
 		snprintf(rec.addr, sizeof rec.addr, "%s", st.last_addr);
 		count_sample(&rec, now, whole_second);
 		track_change(&rec, now);
-		st.new_row = false;
 		if (st.curses_active)
 			screen_sample(rec);
 		return;

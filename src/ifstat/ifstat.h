@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <ctime>
 
+#include "platform/netif.h"
+
 /* In and out of each, in pairs; the first NTRAFFIC are the template's. */
 enum counter { IBYTES, OBYTES, IPACKETS, OPACKETS, IERRORS, OERRORS, IDROPS, ODROPS,
 	       IMCASTS, OMCASTS, ICOLLS, OCOLLS, NCOUNTERS };
@@ -41,6 +43,27 @@ struct sample_rec {
 	time_t chg_prev_time;	/* when it was */
 	int64_t chg_prev_held;	/* and how long it held, in seconds */
 };
+
+/*
+ * One interface's counters between samples, where every difference, rate,
+ * average and peak starts: the one interface's, or each of many.
+ */
+struct if_track {
+	uint64_t snap[NCOUNTERS];	/* the counters at the last read */
+	int64_t last_read;	/* and when, on the monotonic clock */
+	uint64_t avg_base[NCOUNTERS];	/* the counters when the figures started */
+	int64_t avg_since;	/* and when they were read */
+	uint64_t peak[NCOUNTERS];
+	time_t peak_at[NCOUNTERS];
+	bool new_row;		/* taken anew since the last sample: no difference to show */
+};
+void read_counters(const if_row &r, uint64_t c[NCOUNTERS]);
+void track_start(if_track *t, const uint64_t c[NCOUNTERS], int64_t read_at);
+int64_t track_span(if_track *t, int64_t read_at);	/* since the last read, now read_at */
+bool track_fell(const if_track &t, const uint64_t c[NCOUNTERS]);
+/* counters c read at read_at into r: count, delta, per_second, fresh, kept, avg, peak */
+void track_sample(if_track *t, const uint64_t c[NCOUNTERS], int64_t read_at, bool whole_second,
+		  sample_rec *r);
 
 void if_init(const char *ifname);
 bool if_update(const char *ifname);	/* after every wake-up: what is due; true: st.rec is new */

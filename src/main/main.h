@@ -93,14 +93,9 @@ struct state {
 	/* sampler; times on the monotonic clock, in nanoseconds */
 	int64_t next_sample;	/* the one-second grid */
 	int64_t hour_mark, minute_mark;
-	uint64_t snap_hour[NCOUNTERS], snap_minute[NCOUNTERS], snap_second[NCOUNTERS];
-	int64_t last_sample;	/* when the counters in snap_second were read */
+	uint64_t snap_hour[NCOUNTERS], snap_minute[NCOUNTERS];
 	int64_t read_at;	/* when the last row was read */
-	uint64_t avg_base[NCOUNTERS];	/* the counters when the figures started */
-	int64_t avg_since;	/* and when they were read */
-	uint64_t peak[NCOUNTERS];
-	time_t peak_at[NCOUNTERS];
-	bool new_row;		/* the snapshots were taken anew since: no difference to show */
+	if_track trk;		/* the second's difference, averages and peaks */
 	sample_rec rec;		/* the last sample, for the screen or the text mode */
 	time_t chg_time, chg_prev_time;	/* wall clock, for the text */
 	int64_t chg_mono;	/* when chg_time was */

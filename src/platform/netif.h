@@ -66,6 +66,13 @@
  *              caller reads the configuration again.
  * The flag, address, row and row_of requests made right after pf_getconf
  * on the same interface may be answered from what it read.
+ * pf_list      every interface the system has, at most max of them, into
+ *              out in no order: its index, its row as pf_row yields it but
+ *              with no change times (0), and its first IPv4 address.  One
+ *              listing of the whole system, however many interfaces it has
+ *              (never a request per interface), and nothing kept between
+ *              calls: it sees interfaces made, deleted and renamed since
+ *              the last.  The number written, or -1 with errno set.
  * pf_mono_ns   the monotonic clock, for every interval; pf_wall the wall
  *              clock, only for times shown as text (the unit tests drive
  *              both).
@@ -118,6 +125,15 @@ int pf_dstaddr(int sock, char *entry, struct in_addr *addr);
 int pf_brdaddr(int sock, char *entry, struct in_addr *addr);
 int pf_row_of(int sock, const char *ifname);
 int pf_row(int row, struct if_row *out);
+
+/* One interface of the system's listing. */
+struct if_entry {
+	int index;
+	if_row row;
+	bool have_addr;
+	struct in_addr addr;	/* its first IPv4 address, if it has one */
+};
+int pf_list(if_entry *out, int max);
 int64_t pf_mono_ns();
 time_t pf_wall();
 pid_t pf_lookup(struct in_addr addr, int *fd, char **argv);

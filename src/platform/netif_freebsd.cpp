@@ -81,6 +81,20 @@ static_assert(offsetof(if_announcemsghdr, ifan_index) == IFAN_INDEX_AT &&
 static_assert(IFAN_ARRIVAL == RT_ARRIVAL && IFAN_DEPARTURE == RT_DEPARTURE);
 static_assert(RTAX_NETMASK == RT_AX_NETMASK && RTAX_IFP == RT_AX_IFP && RTAX_IFA == RT_AX_IFA &&
 	      RTAX_BRD == RT_AX_BRD && RTAX_MAX == RT_AX_MAX);
+static_assert(offsetof(if_msghdr, ifm_addrs) == IFM_ADDRS_AT &&
+	      offsetof(if_data, ifi_ipackets) == IFD_IPACKETS_AT &&
+	      offsetof(if_data, ifi_ierrors) == IFD_IERRORS_AT &&
+	      offsetof(if_data, ifi_opackets) == IFD_OPACKETS_AT &&
+	      offsetof(if_data, ifi_oerrors) == IFD_OERRORS_AT &&
+	      offsetof(if_data, ifi_collisions) == IFD_COLLISIONS_AT &&
+	      offsetof(if_data, ifi_ibytes) == IFD_IBYTES_AT &&
+	      offsetof(if_data, ifi_obytes) == IFD_OBYTES_AT &&
+	      offsetof(if_data, ifi_imcasts) == IFD_IMCASTS_AT &&
+	      offsetof(if_data, ifi_omcasts) == IFD_OMCASTS_AT &&
+	      offsetof(if_data, ifi_iqdrops) == IFD_IQDROPS_AT &&
+	      offsetof(if_data, ifi_oqdrops) == IFD_OQDROPS_AT);
+static_assert(offsetof(sockaddr_dl, sdl_nlen) == SDL_NLEN_AT &&
+	      offsetof(sockaddr_dl, sdl_data) == SDL_DATA_AT && AF_INET == 2);
 /* SA_SIZE in <net/route.h> pads to a long */
 static_assert(sizeof(long) == RT_SA_ALIGN);
 
@@ -329,4 +343,14 @@ int pf_row(int row, if_row *out)
 	out->prevchange = chg.prev;
 	out->changes = chg.changes;
 	return 0;
+}
+
+/* Every interface and its IPv4 addresses in one sysctl; the walk is common code. */
+int pf_list(if_entry *out, int max)
+{
+	ssize_t len = read_iflist(AF_INET, 0);
+
+	if (len < 0)
+		return -1;
+	return rt_list(list_buf, len, out, max);
 }

@@ -482,6 +482,22 @@ static const void *addr_attr(rtattr *a, size_t size)
 	return RTA_PAYLOAD(a) >= size ? RTA_DATA(a) : nullptr;
 }
 
+/* An address dump of the family (AF_UNSPEC: all), of one index or (0) every interface. */
+static int addr_dump(int family, int index)
+{
+	struct {
+		nlmsghdr nh;
+		ifaddrmsg ifa;
+	} req{};
+
+	req.nh.nlmsg_len = NLMSG_LENGTH(sizeof req.ifa);
+	req.nh.nlmsg_type = RTM_GETADDR;
+	req.nh.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+	req.ifa.ifa_family = family;
+	req.ifa.ifa_index = index;
+	return nl_send(&req.nh);
+}
+
 /*
  * The link's first IPv4 address, with its broadcast address and peer, and
  * its first IPv6 address, a global one before a link-local one: one dump
@@ -490,21 +506,12 @@ static const void *addr_attr(rtattr *a, size_t size)
  */
 static int query_addrs(const char *ifname, char *buf, int size, int *used)
 {
-	struct {
-		nlmsghdr nh;
-		ifaddrmsg ifa;
-	} req{};
 	bool have4 = false;
 	int scope6 = -1;
 	unsigned char v4[16] = {16, AF_INET}, v6[28] = {28, AF_INET6};
 
-	req.nh.nlmsg_len = NLMSG_LENGTH(sizeof req.ifa);
-	req.nh.nlmsg_type = RTM_GETADDR;
-	req.nh.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-	req.ifa.ifa_family = AF_UNSPEC;
-	req.ifa.ifa_index = cur.index;
 	cur.have_brd = cur.have_peer = false;
-	if (nl_send(&req.nh) < 0)
+	if (addr_dump(AF_UNSPEC, cur.index) < 0)
 		return -1;
 	while (nlmsghdr *h = nl_next()) {
 		auto *ifa = static_cast<ifaddrmsg *>(NLMSG_DATA(h));
@@ -583,6 +590,26 @@ int pf_row_of(int, const char *name)
 	return cur.index;
 }
 
+/* The counters of a 64-bit statistics attribute (only 4-byte aligned inside its message). */
+static void put_stats(rtattr *a, if_row *out)
+{
+	rtnl_link_stats64 s;
+
+	memcpy(&s, RTA_DATA(a), sizeof s);
+	out->ipackets = s.rx_packets;
+	out->opackets = s.tx_packets;
+	out->ibytes = s.rx_bytes;
+	out->obytes = s.tx_bytes;
+	out->ierrors = s.rx_errors;
+	out->oerrors = s.tx_errors;
+	/* the drops as /proc/net/dev counts them: a full receive ring too */
+	out->idrops = s.rx_dropped + s.rx_missed_errors;
+	out->odrops = s.tx_dropped;
+	out->imcasts = s.multicast;
+	out->omcasts = 0;
+	out->collisions = s.collisions;
+}
+
 /* The one index's 64-bit link counters, nothing else. */
 static int query_stats(int index, if_row *out)
 {
@@ -608,21 +635,7 @@ static int query_stats(int index, if_row *out)
 	for (; RTA_OK(a, alen); a = RTA_NEXT(a, alen)) {
 		if (a->rta_type != IFLA_STATS_LINK_64 || RTA_PAYLOAD(a) < sizeof(rtnl_link_stats64))
 			continue;
-		/* only 4-byte aligned inside the message */
-		rtnl_link_stats64 s;
-		memcpy(&s, RTA_DATA(a), sizeof s);
-		out->ipackets = s.rx_packets;
-		out->opackets = s.tx_packets;
-		out->ibytes = s.rx_bytes;
-		out->obytes = s.tx_bytes;
-		out->ierrors = s.rx_errors;
-		out->oerrors = s.tx_errors;
-		/* the drops as /proc/net/dev counts them: a full receive ring too */
-		out->idrops = s.rx_dropped + s.rx_missed_errors;
-		out->odrops = s.tx_dropped;
-		out->imcasts = s.multicast;
-		out->omcasts = 0;
-		out->collisions = s.collisions;
+		put_stats(a, out);
 		return 0;
 	}
 	errno = EIO;
@@ -678,4 +691,73 @@ int pf_dstaddr(int, char *entry, in_addr *addr)
 int pf_brdaddr(int, char *entry, in_addr *addr)
 {
 	return answer(entry, cur.have_brd, cur.brd, addr);
+}
+
+/* ---- Every interface at once ---- */
+
+static bool by_index(const if_entry &a, const if_entry &b)
+{
+	return a.index < b.index;
+}
+
+/*
+ * A link dump (names, flags and 64-bit counters of every link in one
+ * answer), then an IPv4 address dump for the first address of each: two
+ * requests for the whole host.
+ */
+int pf_list(if_entry *out, int max)
+{
+	int n = 0;
+
+	if (link_request(NLM_F_DUMP, 0) < 0)
+		return -1;
+	while (nlmsghdr *h = nl_next()) {
+		auto *ifi = static_cast<ifinfomsg *>(NLMSG_DATA(h));
+		int alen = IFLA_PAYLOAD(h);
+		if (h->nlmsg_type != RTM_NEWLINK || n >= max)
+			continue;
+		if_entry &e = out[n];
+		e = if_entry{};
+		e.index = ifi->ifi_index;
+		e.row.flags = ifi->ifi_flags & 0xffff;
+		for (rtattr *a = IFLA_RTA(ifi); RTA_OK(a, alen); a = RTA_NEXT(a, alen)) {
+			if (a->rta_type == IFLA_IFNAME)
+				strncpy(e.row.name, static_cast<const char *>(RTA_DATA(a)),
+					std::min<size_t>(RTA_PAYLOAD(a), IFNAME_SIZE - 1));
+			else if (a->rta_type == IFLA_STATS64 &&
+				 RTA_PAYLOAD(a) >= sizeof(rtnl_link_stats64))
+				put_stats(a, &e.row);
+		}
+		n++;
+	}
+	if (nl_error)
+		return -1;
+	std::sort(out, out + n, by_index);
+	if (addr_dump(AF_INET, 0) < 0)
+		return -1;
+	while (nlmsghdr *h = nl_next()) {
+		auto *ifa = static_cast<ifaddrmsg *>(NLMSG_DATA(h));
+		int alen = IFA_PAYLOAD(h);
+		if (h->nlmsg_type != RTM_NEWADDR || ifa->ifa_family != AF_INET)
+			continue;
+		if_entry key{};
+		key.index = static_cast<int>(ifa->ifa_index);
+		if_entry *e = std::lower_bound(out, out + n, key, by_index);
+		if (e == out + n || e->index != key.index || e->have_addr)
+			continue;
+		const void *local = nullptr, *address = nullptr;
+		for (rtattr *a = IFA_RTA(ifa); RTA_OK(a, alen); a = RTA_NEXT(a, alen)) {
+			if (a->rta_type == IFA_LOCAL)
+				local = addr_attr(a, 4);
+			else if (a->rta_type == IFA_ADDRESS)
+				address = addr_attr(a, 4);
+		}
+		if (local || address) {
+			memcpy(&e->addr, local ? local : address, 4);
+			e->have_addr = true;
+		}
+	}
+	if (nl_error)
+		return -1;
+	return n;
 }

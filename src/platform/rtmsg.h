@@ -24,6 +24,15 @@ constexpr int RT_NEWADDR = 0xc, RT_DELADDR = 0xd, RT_IFINFO = 0xe, RT_IFANNOUNCE
 constexpr size_t IFM_FLAGS_AT = 8, IFM_INDEX_AT = 12, IFM_DATA_AT = 16, IFM_SIZE = 168;
 /* if_data's ifi_lastchange, a timeval of 64-bit seconds and microseconds */
 constexpr size_t IFM_CHANGE_AT = IFM_DATA_AT + 136;
+/* if_msghdr's mask of addresses (behind the header: the link's sockaddr_dl) */
+constexpr size_t IFM_ADDRS_AT = 4;
+/* if_data's 64-bit counters */
+constexpr size_t IFD_IPACKETS_AT = 24, IFD_IERRORS_AT = 32, IFD_OPACKETS_AT = 40,
+		 IFD_OERRORS_AT = 48, IFD_COLLISIONS_AT = 56, IFD_IBYTES_AT = 64,
+		 IFD_OBYTES_AT = 72, IFD_IMCASTS_AT = 80, IFD_OMCASTS_AT = 88,
+		 IFD_IQDROPS_AT = 96, IFD_OQDROPS_AT = 104;
+/* sockaddr_dl: the length of the name, and the name */
+constexpr size_t SDL_NLEN_AT = 5, SDL_DATA_AT = 8;
 /* ifa_msghdr, an address added or removed: the mask of addresses, the index. */
 constexpr size_t IFAM_ADDRS_AT = 4, IFAM_INDEX_AT = 12, IFAM_SIZE = 20;
 /* if_announcemsghdr, an interface arrived or departed (made, deleted, renamed, moved). */
@@ -45,9 +54,10 @@ struct rt_msg {
 	int64_t change_s, change_us;	/* RT_IFINFO: the last administrative change */
 	int what;		/* RT_IFANNOUNCE: RT_ARRIVAL or RT_DEPARTURE */
 	char name[IFNAME_SIZE];	/* RT_IFANNOUNCE: the interface's name */
-	int addrs;		/* address messages: the mask of addresses */
+	int addrs;		/* RT_IFINFO and address messages: the mask of addresses */
 	const unsigned char *sa;	/* ... and where they begin */
 	size_t sa_len;
+	const unsigned char *data;	/* RT_IFINFO: its if_data */
 };
 
 /*
@@ -68,3 +78,11 @@ const unsigned char *rt_addr(const rt_msg &m, int ax, size_t *len);
  * arrival under its new name, and the reverse as a departure.
  */
 bool rt_concerns(const rt_msg &m, int index, const char *ifname);
+
+/*
+ * The interface-list sysctl's answer for IPv4 (an interface message for
+ * each interface, the address messages of its IPv4 addresses after it) as
+ * pf_list yields it: index, name, flags, counters, first address.  The
+ * number of entries written, at most max.
+ */
+int rt_list(const unsigned char *buf, size_t len, if_entry *out, int max);

@@ -209,6 +209,54 @@ TEST(RoutingMessages, TheInterfaceListAsTheSysctlReturnsIt)
 	EXPECT_EQ(rt_addr(m, 7, &len), nullptr);
 }
 
+/* A sockaddr_dl of 24 bytes naming an interface: name length at 5, the name at 8. */
+bytes link_address(int index, const char *name)
+{
+	bytes sa = sockaddr(24, BSD_LINK, 0);
+	put<uint16_t>(sa, 2, index);
+	sa[5] = strlen(name);
+	memcpy(sa.data() + 8, name, strlen(name));
+	return sa;
+}
+
+TEST(RoutingMessages, EveryInterfaceFromTheIPv4List)
+{
+	/* if_data at 16: ipackets 24, opackets 40, ibytes 64, obytes 72, iqdrops 96, oqdrops 104 */
+	bytes em0 = info(1, 0x8843, 0, 0, {link_address(1, "em0")});
+	put<uint64_t>(em0, 16 + 24, 11);
+	put<uint64_t>(em0, 16 + 40, 22);
+	put<uint64_t>(em0, 16 + 64, 1000);
+	put<uint64_t>(em0, 16 + 72, 2000);
+	put<uint64_t>(em0, 16 + 96, 3);
+	put<uint64_t>(em0, 16 + 104, 4);
+	bytes a1 = address(1, NETMASK | IFA, {sockaddr(16, BSD_INET, 0xff), sockaddr(16, BSD_INET, 0)});
+	a1[20 + 16 + 4] = 10, a1[20 + 16 + 7] = 1;
+	bytes a2 = a1;
+	a2[20 + 16 + 7] = 2;	/* its second address: not the first */
+	bytes tap = info(7, 0x8802, 0, 0, {link_address(7, "tap7")});
+	bytes list = em0;
+	for (const bytes *b : {&a1, &a2, &tap})
+		list.insert(list.end(), b->begin(), b->end());
+
+	if_entry e[4];
+	ASSERT_EQ(rt_list(list.data(), list.size(), e, 4), 2);
+	EXPECT_EQ(e[0].index, 1);
+	EXPECT_STREQ(e[0].row.name, "em0");
+	EXPECT_EQ(e[0].row.flags, 0x8843u);
+	EXPECT_EQ(e[0].row.ipackets, 11u);
+	EXPECT_EQ(e[0].row.opackets, 22u);
+	EXPECT_EQ(e[0].row.ibytes, 1000u);
+	EXPECT_EQ(e[0].row.obytes, 2000u);
+	EXPECT_EQ(e[0].row.idrops, 3u);
+	EXPECT_EQ(e[0].row.odrops, 4u);
+	ASSERT_TRUE(e[0].have_addr);
+	EXPECT_EQ(memcmp(&e[0].addr, "\x0a\x00\x00\x01", 4), 0);
+	EXPECT_STREQ(e[1].row.name, "tap7");
+	EXPECT_FALSE(e[1].have_addr);
+	/* no room for the second: the first alone */
+	EXPECT_EQ(rt_list(list.data(), list.size(), e, 1), 1);
+}
+
 TEST(RoutingMessages, ShortOrBrokenMessages)
 {
 	rt_msg m;
