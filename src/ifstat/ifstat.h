@@ -65,6 +65,38 @@ bool track_fell(const if_track &t, const uint64_t c[NCOUNTERS]);
 void track_sample(if_track *t, const uint64_t c[NCOUNTERS], int64_t read_at, bool whole_second,
 		  sample_rec *r);
 
+/* A line's interval of samples added up (the lines module fills it). */
+struct text_sum {
+	int samples;
+	int64_t span;		/* nanoseconds the differences cover */
+	bool broken;		/* a sample with no difference to the one before: no figures */
+	uint64_t sum[NCOUNTERS];
+};
+
+/*
+ * Every interface at once (table.cpp), for the overview and for lines of
+ * several: one listing of the system a sample, each interface's track and
+ * record in a slot of its own, known by its index (a rename keeps it).
+ */
+constexpr int TABLE_MAX = 2048;	/* interfaces beyond are not listed */
+struct if_slot {
+	int index;		/* 0: a free slot */
+	char name[IFNAME_SIZE];
+	bool gone;		/* not in the last listing: kept until table_drop_gone */
+	if_track trk;
+	sample_rec rec;		/* the last sample */
+	text_sum sum;		/* the lines' interval so far */
+};
+void table_start();	/* the first listing; the first sample a second later */
+bool table_update(bool resumed);	/* a sample if due; true: the records are new */
+void table_sample(int64_t when, bool whole_second);	/* a listing now, on the caller's grid */
+void table_clear();	/* every slot freed: the next listing starts afresh */
+void table_drop_gone();
+if_slot **table_slots(int *n);	/* the n slots in use, by index */
+if_slot *table_find(const char *name);	/* the one listed under this name, or null */
+int64_t table_span();	/* the time between the last two listings */
+time_t table_wall();	/* the wall clock at the last listing */
+
 void if_init(const char *ifname);
 bool if_update(const char *ifname);	/* after every wake-up: what is due; true: st.rec is new */
 void if_notice(const char *ifname);	/* the kernel announced changes */

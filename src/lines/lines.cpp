@@ -60,21 +60,46 @@ static void iso_time(char *buf, size_t size, time_t t, bool with_offset)
 		snprintf(buf + strlen(buf), size - strlen(buf), "%.3s:%.2s", zone, zone + 3);
 }
 
-/* The columns, 119 of them while the figures fit; the error and drop rates after the address. */
-#define TEXT_COLUMNS "%-19s %12s %12s %10s %10s %-5s %-15s %6s %6s %7s %7s\n"
+/*
+ * The columns, 119 of them while the figures fit; the error and drop rates
+ * after the address.  The first is the time, and in lines of several
+ * interfaces the name after it.
+ */
+#define TEXT_COLUMNS "%s %12s %12s %10s %10s %-5s %-15s %6s %6s %7s %7s\n"
 
-int text_header(char *buf, size_t size, bool bits)
+/* The time and, with one, the name: "?" for a byte that would break the columns. */
+static void lead_columns(char *buf, size_t size, const char *when, const char *name)
 {
-	return snprintf(buf, size, TEXT_COLUMNS, "time", bits ? "inbits/s" : "inbytes/s",
+	char seen[IFNAME_SIZE];
+	size_t i = 0;
+
+	if (!name) {
+		snprintf(buf, size, "%-19s", when);
+		return;
+	}
+	for (; name[i] && i < sizeof seen - 1; i++)
+		seen[i] = name[i] > ' ' && name[i] < 0x7f ? name[i] : '?';
+	seen[i] = '\0';
+	snprintf(buf, size, "%-19s %-15s", when, seen);
+}
+
+int text_header(char *buf, size_t size, bool bits, bool named)
+{
+	char lead[64];
+
+	lead_columns(lead, sizeof lead, "time", named ? "interface" : nullptr);
+	return snprintf(buf, size, TEXT_COLUMNS, lead, bits ? "inbits/s" : "inbytes/s",
 			bits ? "outbits/s" : "outbytes/s", "inpkts/s", "outpkts/s", "state",
 			"address", "ierr/s", "oerr/s", "idrop/s", "odrop/s");
 }
 
-int text_line(char *buf, size_t size, const text_sum &t, const sample_rec &end, bool bits)
+int text_line(char *buf, size_t size, const text_sum &t, const sample_rec &end, bool bits,
+	      const char *name)
 {
-	char when[40], fig[NCOUNTERS][24];
+	char when[40], lead[64], fig[NCOUNTERS][24];
 
 	iso_time(when, sizeof when, end.wall, false);
+	lead_columns(lead, sizeof lead, when, name);
 	for (int i = 0; i < NCOUNTERS; i++) {
 		uint64_t v;
 		if (rate(t, end, i, bits, &v))
@@ -82,7 +107,7 @@ int text_line(char *buf, size_t size, const text_sum &t, const sample_rec &end, 
 		else
 			snprintf(fig[i], sizeof fig[i], "-");
 	}
-	return snprintf(buf, size, TEXT_COLUMNS, when, fig[IBYTES], fig[OBYTES], fig[IPACKETS],
+	return snprintf(buf, size, TEXT_COLUMNS, lead, fig[IBYTES], fig[OBYTES], fig[IPACKETS],
 			fig[OPACKETS], state_word(end), end.present && end.addr[0] ? end.addr : "-",
 			fig[IERRORS], fig[OERRORS], fig[IDROPS], fig[ODROPS]);
 }
@@ -197,25 +222,92 @@ static void put_line(const char *buf, size_t len)
 void text_start(const char *)
 {
 	char buf[TEXT_LINE_SIZE];
+	bool named = st.all || st.nnames > 1;
 
 	if (st.out == OUT_TEXT)
-		put_line(buf, std::min<size_t>(text_header(buf, sizeof buf, st.bits), sizeof buf - 1));
+		put_line(buf, std::min<size_t>(text_header(buf, sizeof buf, st.bits, named),
+					       sizeof buf - 1));
 }
 
-void text_sample(const sample_rec &r, const char *ifname)
+/* One line of an interval; name: the name column of lines of several, or null. */
+static void put_interval(const text_sum &t, const sample_rec &r, const char *ifname,
+			 const char *name)
 {
 	char buf[TEXT_LINE_SIZE];
 	int n;
 
+	if (st.out == OUT_JSON)
+		n = json_line(buf, sizeof buf, t, r, ifname, st.bits);
+	else
+		n = text_line(buf, sizeof buf, t, r, st.bits, name);
+	put_line(buf, std::min<size_t>(n, sizeof buf - 1));
+}
+
+/* An interval ended: the end, after -c of them. */
+static void interval_done()
+{
+	if (st.count && ++lines >= st.count)
+		cleanup_exit(0);
+}
+
+void text_sample(const sample_rec &r, const char *ifname)
+{
 	sum_sample(&sum, r);
 	if (sum.samples < st.interval)
 		return;
-	if (st.out == OUT_JSON)
-		n = json_line(buf, sizeof buf, sum, r, ifname, st.bits);
-	else
-		n = text_line(buf, sizeof buf, sum, r, st.bits);
+	put_interval(sum, r, ifname, nullptr);
 	sum = text_sum{};
-	put_line(buf, std::min<size_t>(n, sizeof buf - 1));
-	if (st.count && ++lines >= st.count)
-		cleanup_exit(0);
+	interval_done();
+}
+
+static bool name_order(const if_slot *a, const if_slot *b)
+{
+	return strncmp(a->name, b->name, IFNAME_SIZE) < 0;
+}
+
+/*
+ * Lines of several interfaces: every slot's sample added to its interval,
+ * and at the interval's end a line for each named interface (gone where
+ * none is listed under its name), or for every interface listed or gone
+ * since the last line (-a), in name order, all with the listing's time.
+ */
+void table_lines()
+{
+	static if_slot *order[TABLE_MAX];
+	static int samples;
+	static int64_t span;
+	int n;
+	if_slot **slots = table_slots(&n);
+
+	for (int i = 0; i < n; i++)
+		sum_sample(&slots[i]->sum, slots[i]->rec);
+	span += table_span();
+	if (++samples < st.interval)
+		return;
+	if (st.all) {
+		std::copy(slots, slots + n, order);
+		std::sort(order, order + n, name_order);
+		for (int i = 0; i < n; i++)
+			put_interval(order[i]->sum, order[i]->rec, order[i]->name, order[i]->name);
+	} else {
+		for (int i = 0; i < st.nnames; i++) {
+			if (if_slot *s = table_find(st.names[i])) {
+				put_interval(s->sum, s->rec, st.names[i], st.names[i]);
+				continue;
+			}
+			text_sum none{};
+			none.samples = samples;
+			none.span = span;
+			none.broken = true;
+			sample_rec gone{};
+			gone.wall = table_wall();
+			put_interval(none, gone, st.names[i], st.names[i]);
+		}
+	}
+	for (int i = 0; i < n; i++)
+		slots[i]->sum = text_sum{};
+	table_drop_gone();
+	samples = 0;
+	span = 0;
+	interval_done();
 }

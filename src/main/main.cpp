@@ -80,6 +80,22 @@ enum source { S_KEYS, S_CAPTURE, S_CAPERR, S_NOTICE, S_LOOKUP, S_WATCHER, NSOURC
 	}
 }
 
+/* Lines of several interfaces: the table's grid alone, nothing to wait for but the time. */
+[[noreturn]] static void table_loop()
+{
+	for (;;) {
+		pollfd none[1];
+		wait_input(none, 0, st.next_sample - pf_mono_ns());
+		if (continued) {
+			continued = 0;
+			if (table_update(true))
+				table_lines();
+		}
+		if (table_update(false))
+			table_lines();
+	}
+}
+
 /*
  * A starter that closed 0, 1 or 2 (a cron-like launcher, a daemon's child)
  * would have the next file we open land there: a lock file on 2 is closed
@@ -125,6 +141,11 @@ int main(int argc, char **argv)
 		/* ^Z stops it as any filter; a reader that went makes a write fail */
 		signal(SIGTSTP, SIG_DFL);
 		signal(SIGPIPE, SIG_IGN);
+		if (st.all || st.nnames > 1) {
+			table_start();
+			text_start(ifname);
+			table_loop();
+		}
 		if_init(ifname);
 		text_start(ifname);
 		text_loop(ifname);

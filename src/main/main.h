@@ -27,6 +27,7 @@ constexpr size_t CONF_SIZE = 2048;	/* the configuration list we ask for */
 constexpr size_t ADDR6_TEXT_SIZE = 46;	/* INET6_ADDRSTRLEN */
 constexpr size_t CAPTURE_BUF_SIZE = 65536;	/* one pipe's worth of capture output */
 constexpr size_t END_SEQ_SIZE = 128;
+constexpr int NAMES_MAX = 64;	/* -i at most so many times */
 
 /* The graph's history: a second's bytes in and out, or a gap. */
 constexpr int GRAPH_KEEP = 512;	/* columns: the widest terminal shown whole */
@@ -49,6 +50,9 @@ struct state {
 	int interval;		/* -w: seconds a line, with -o */
 	long count;		/* -c: lines before the end, 0: no end */
 	bool bits;		/* -u bits: the traffic in bits, not bytes */
+	bool all;		/* -a: lines for every interface */
+	int nnames;		/* -i given this many times, with -o: lines for each */
+	const char *names[NAMES_MAX];	/* in name order, each once */
 	bool start_reported;	/* background: the starter has heard that we run */
 
 	/* capture child: the pipe's reading end, -1 when none or at its end */

@@ -33,6 +33,27 @@ static bool ifname_ok(const char *ifname)
 	return true;
 }
 
+/*
+ * One more -i: kept in name order, each name once, for lines of several.
+ * Past the most that fit, only counted, for the refusal.  False: no name.
+ */
+static bool add_name(state *s, const char *name)
+{
+	if (!ifname_ok(name))
+		return false;
+	int i = 0;
+	while (i < s->nnames && i < NAMES_MAX && strcmp(s->names[i], name) < 0)
+		i++;
+	if (i < s->nnames && i < NAMES_MAX && strcmp(s->names[i], name) == 0)
+		return true;
+	if (s->nnames < NAMES_MAX) {
+		memmove(s->names + i + 1, s->names + i, (s->nnames - i) * sizeof s->names[0]);
+		s->names[i] = name;
+	}
+	s->nnames++;
+	return true;
+}
+
 /* A whole number from 1 to most, nothing else: no sign, no space, no unit. */
 static bool whole_number(const char *text, long most, long *out)
 {
@@ -84,6 +105,8 @@ opt_result parse_options(int argc, char **argv, state *s, const char **ifname,
 	s->count = 0;
 	s->bits = false;
 	s->lower_view = VIEW_PANE;
+	s->all = false;
+	s->nnames = 0;
 	while ((c = getopt(argc, argv, pf_optstring)) != -1) {
 		switch (c) {
 		case 'b':
@@ -110,7 +133,12 @@ opt_result parse_options(int argc, char **argv, state *s, const char **ifname,
 			screen_only = true;
 			break;
 		case 'i':
+			if (!add_name(s, optarg))
+				return OPT_USAGE;
 			*ifname = optarg;
+			break;
+		case 'a':
+			s->all = true;
 			break;
 		case 'o':
 			if ((w = one_of(optarg, "text", "json")) < 0)
@@ -153,6 +181,19 @@ opt_result parse_options(int argc, char **argv, state *s, const char **ifname,
 	 */
 	if (!ifname_ok(*ifname) || (*expr)[0] == '-' || optind < argc)
 		return OPT_USAGE;
+	/* on the screen, a repeated -i is the last one, as with any option */
+	if (s->nnames > NAMES_MAX && s->out != OUT_SCREEN) {
+		*why = "-i option can be given at most 64 times!";
+		return OPT_REFUSED;
+	}
+	if (s->all && s->nnames > 0) {
+		*why = "-a option cannot go with -i!";
+		return OPT_REFUSED;
+	}
+	if (s->all && s->out == OUT_SCREEN) {
+		*why = "-a option needs -o!";
+		return OPT_REFUSED;
+	}
 	if (s->out == OUT_SCREEN && (interval || count)) {
 		*why = "-w and -c options need -o!";
 		return OPT_REFUSED;
@@ -174,7 +215,9 @@ void usage()
 		VERSION_MAJOR, VERSION_MINOR);
 	fprintf(stderr, "       -b        run in background [needs -r and -t]\n");
 	fprintf(stderr, "       -e <expr> tcpdump expression\n");
-	fprintf(stderr, "       -i <if>   monitor interface <if>, default %s\n", pf_default_ifname);
+	fprintf(stderr, "       -i <if>   monitor interface <if>, default %s; with -o, more than once\n",
+		pf_default_ifname);
+	fprintf(stderr, "       -a        with -o, lines for every interface\n");
 	fprintf(stderr, "       -r <tty>  redirect output to device <tty>\n");
 	fprintf(stderr, "       -t <term> terminal type for device <tty>\n");
 	fprintf(stderr, "       -o <fmt>  lines of figures instead of the screen, <fmt> text or json\n");

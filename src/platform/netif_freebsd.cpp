@@ -32,7 +32,7 @@
 
 const char pf_default_ifname[] = "lo0";
 const unsigned pf_unkept = 0;
-const char pf_optstring[] = "bc:de:gi:o:r:t:u:w:";
+const char pf_optstring[] = "abc:de:gi:o:r:t:u:w:";
 const char *const pf_capture_programs[] = {"/usr/sbin/tcpdump", nullptr};
 
 int pf_ifcount(int *count)

@@ -33,7 +33,7 @@
 const char pf_default_ifname[] = "lo";
 const unsigned pf_unkept = ROW_OMCASTS;
 /* "+": glibc's getopt would otherwise reorder the arguments. */
-const char pf_optstring[] = "+bc:de:gi:o:r:t:u:w:";
+const char pf_optstring[] = "+abc:de:gi:o:r:t:u:w:";
 const char *const pf_capture_programs[] = {"/usr/sbin/tcpdump", "/usr/bin/tcpdump", nullptr};
 
 /* A dump reply comes in chunks of up to 32 KiB; a message never spans two. */

@@ -12,7 +12,7 @@ fake_kernel fake;
 
 const char pf_default_ifname[] = "lo";
 const unsigned pf_unkept = ROW_OMCASTS;
-const char pf_optstring[] = "+bc:de:gi:o:r:t:u:w:";
+const char pf_optstring[] = "+abc:de:gi:o:r:t:u:w:";
 const char *const pf_capture_programs[] = {"/nonexistent/tcpdump", nullptr};
 
 void fake_reset()

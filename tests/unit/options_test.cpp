@@ -11,6 +11,7 @@ struct parsed {
 	opt_result result;
 	state s;
 	std::string ifname, expr, tty, term, why;	/* copies: argv dies with parse() */
+	std::vector<std::string> names;
 };
 
 parsed parse(std::vector<std::string> args)
@@ -30,6 +31,8 @@ parsed parse(std::vector<std::string> args)
 	p.expr = expr;
 	p.tty = p.s.tty_path ? p.s.tty_path : "";
 	p.term = p.s.term_type ? p.s.term_type : "";
+	for (int i = 0; i < p.s.nnames && i < NAMES_MAX; i++)
+		p.names.push_back(p.s.names[i]);
 	return p;
 }
 
@@ -124,4 +127,25 @@ TEST(Options, LinesOfFiguresAndTheirChecks)
 	EXPECT_EQ(parse({"-o", "xml"}).result, OPT_USAGE);
 	EXPECT_EQ(parse({"-u", "kbit"}).result, OPT_USAGE);
 	EXPECT_EQ(parse({"-u", "bits"}).result, OPT_OK);
+}
+
+TEST(Options, LinesOfSeveralInterfaces)
+{
+	/* in name order, each once; the last -i is still the one interface of the screen */
+	parsed p = parse({"-o", "text", "-i", "vt2", "-i", "eth0", "-i", "vt2", "-i", "br0"});
+	ASSERT_EQ(p.result, OPT_OK);
+	EXPECT_EQ(p.names, (std::vector<std::string>{"br0", "eth0", "vt2"}));
+	EXPECT_TRUE(parse({"-a", "-o", "json"}).s.all);
+
+	EXPECT_EQ(parse({"-a", "-o", "json", "-i", "lo"}).why, "-a option cannot go with -i!");
+	EXPECT_EQ(parse({"-a"}).why, "-a option needs -o!");
+	/* the screen watches one: the last */
+	EXPECT_EQ(parse({"-i", "lo", "-i", "eth0"}).ifname, "eth0");
+	std::vector<std::string> many{"-otext"};
+	for (int i = 0; i < 65; i++) {
+		many.push_back("-i");
+		many.push_back("v" + std::to_string(i));
+	}
+	EXPECT_EQ(parse(many).why, "-i option can be given at most 64 times!");
+	EXPECT_EQ(parse({"-o", "text", "-i", "a", "-i", "b/c"}).result, OPT_USAGE);
 }

@@ -34,7 +34,7 @@ protected:
 	std::string text(const text_sum &t, const sample_rec &end, bool bits = false)
 	{
 		char buf[TEXT_LINE_SIZE];
-		text_line(buf, sizeof buf, t, end, bits);
+		text_line(buf, sizeof buf, t, end, bits, nullptr);
 		return buf;
 	}
 	std::string json(const text_sum &t, const sample_rec &end, std::string_view name = "vt0")
@@ -56,7 +56,7 @@ TEST_F(Text, AnIntervalIsItsDifferencesOverItsRealSpan)
 					 "         0 up    10.0.0.1             0      0       0       0\n");
 	EXPECT_NE(text(t, second(0, 0), true).find(" 8016 "), std::string::npos);
 	char head[TEXT_LINE_SIZE];
-	text_header(head, sizeof head, true);
+	text_header(head, sizeof head, true, false);
 	EXPECT_STREQ(head, "time                    inbits/s    outbits/s   inpkts/s  outpkts/s state "
 			   "address         ierr/s oerr/s idrop/s odrop/s\n");
 	EXPECT_LT(strlen(head), 121u);
