@@ -305,3 +305,37 @@ void capture_follow(const char *ifname, const char *expr)
 	pane_note_error("tcpdump", errno, st.capture_backoff);
 	st.capture_retry = pf_mono_ns() + st.capture_backoff * SECOND;
 }
+
+/*
+ * Another interface: the capture program ended (and reaped, within its
+ * grace) and started on it with the same expression, its output and
+ * messages of the one before dropped.  A start that fails is tried again
+ * as after any end.
+ */
+void capture_switch(const char *ifname, const char *expr)
+{
+	if (st.capture >= 0)
+		close(st.capture);
+	st.capture = -1;
+	end_child(&st.child_pid);
+	watch_child(0);
+	if (st.cap_err >= 0)
+		close(st.cap_err);
+	st.cap_err = -1;
+	st.cap_len = 0;
+	st.cap_tail = false;
+	st.err_line = last_line{};
+	st.capture_errno = 0;
+	st.capture_retry = 0;
+	st.capture_backoff = 0;
+	st.capture_gen = st.if_gen;
+	st.capture = mpopen(ifname, expr);
+	if (st.capture < 0) {
+		st.capture_backoff = next_backoff(0);
+		pane_note_error("tcpdump", errno, st.capture_backoff);
+		st.capture_retry = pf_mono_ns() + st.capture_backoff * SECOND;
+		return;
+	}
+	pane_note("[tcpdump started on %s]", ifname);
+	pane_done();
+}

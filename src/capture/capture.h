@@ -10,6 +10,7 @@ void watch_child(pid_t pid);
 void watcher_gone();	/* its socket is readable: reap it, start another */
 void reap_capture(const char *ifname);
 void capture_follow(const char *ifname, const char *expr);
+void capture_switch(const char *ifname, const char *expr);	/* on another interface */
 int64_t capture_next_due();	/* the monotonic time a new start is due */
 void read_capture(const char *ifname);
 void read_capture_errors();	/* its messages' pipe is readable */

@@ -469,11 +469,41 @@ bool if_update(const char *ifname)
 		/* what the sample found changed, at once rather than at the next wake-up */
 		config_if_due(ifname, now);
 	}
+	/* every interface, while the overview is open: on the grid, and at once when opened */
+	if (st.lower_view == VIEW_OVERVIEW && (sampled || st.table_stale)) {
+		table_sample(sampled ? when : now, sampled && !st.table_stale);
+		st.table_stale = false;
+		table_drop_gone();
+		overview_update();
+	}
 	if (st.host_changed && st.curses_active)
 		screen_config();
 	if (st.curses_active)
 		screen_figures_done();
 	return sampled;
+}
+
+/*
+ * Another interface, followed from now exactly as one named at start: its
+ * configuration and row read afresh, the host name looked up again, the
+ * figures from the template; the grid goes on.
+ */
+void if_switch(const char *ifname)
+{
+	int64_t now = pf_mono_ns();
+
+	lookup_cancel();
+	st.mib_row = 0;
+	st.if_flags = 0;
+	st.if_up = false;
+	st.last_addr[0] = '\0';
+	st.host_name[0] = '\0';
+	st.host_pattern = st.host_name;
+	st.host_changed = true;
+	st.trk.last_read = st.read_at = now;
+	read_config(ifname, now);
+	st.trk.new_row = false;
+	st.conf_due = false;
 }
 
 /* The configuration now, not at the next pass: the capture asks why its program ended. */

@@ -102,6 +102,7 @@ bool if_update(const char *ifname);	/* after every wake-up: what is due; true: s
 void if_notice(const char *ifname);	/* the kernel announced changes */
 bool if_resume(const char *ifname);	/* continued after a stop; true: st.rec is new */
 void if_refresh(const char *ifname);	/* the configuration read at once */
+void if_switch(const char *ifname);	/* another interface from now, as if started on it */
 int64_t if_next_due();	/* the monotonic time the sampler or look-up wants to run */
 void lookup_read();	/* the look-up child's pipe is readable */
 

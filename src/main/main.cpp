@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -14,6 +15,25 @@
 
 /* The sources of the one wait, each at its place; a source that is closed is -1, and ignored. */
 enum source { S_KEYS, S_CAPTURE, S_CAPERR, S_NOTICE, S_LOOKUP, S_WATCHER, NSOURCES };
+
+/*
+ * The interface taken in the overview, followed from now as if started
+ * with -i: the screen, the sampler and the capture on it.  The lock file
+ * keeps its name: it names the instance, not what it shows.
+ */
+static void switch_interface(const char *expr)
+{
+	bool same = strncmp(st.switch_to, st.ifname, IFNAME_SIZE) == 0;
+
+	if (!same)
+		memcpy(st.ifname, st.switch_to, IFNAME_SIZE);
+	st.switch_to[0] = '\0';
+	if (same)
+		return;
+	screen_switch(st.ifname);
+	if_switch(st.ifname);
+	capture_switch(st.ifname, expr);
+}
 
 /*
  * The one wait: keys, capture output and messages, the kernel's
@@ -53,6 +73,8 @@ enum source { S_KEYS, S_CAPTURE, S_CAPERR, S_NOTICE, S_LOOKUP, S_WATCHER, NSOURC
 			if_resume(ifname);
 			screen_continue();
 		}
+		if (st.switch_to[0])
+			switch_interface(expr);
 		if_update(ifname);
 		capture_follow(ifname, expr);
 		screen_tick();
@@ -154,6 +176,9 @@ int main(int argc, char **argv)
 		fputs("You must be superuser (root) to run this program\n", stderr);
 		exit(1);
 	}
+	/* the name followed, which a switch in the overview changes */
+	snprintf(st.ifname, sizeof st.ifname, "%s", ifname);
+	ifname = st.ifname;
 	make_lockpath(st.lockpath, sizeof st.lockpath, ifname);
 	if (st.background) {
 		check_lockfile(st.lockpath);

@@ -73,9 +73,16 @@ struct state {
 	WINDOW *lower_win;	/* the capture pane, kept in either view */
 	WINDOW *graph_win;	/* over it: the traffic graph */
 	WINDOW *details_win;	/* or the table of every counter */
+	WINDOW *overview_win;	/* or every interface */
 	WINDOW *help_win;	/* the keys, over everything while open */
 	int lower_view;		/* what the lower part shows: VIEW_PANE, VIEW_GRAPH (-g, g),
-				 * VIEW_DETAILS (-d, d) */
+				 * VIEW_DETAILS (-d, d), VIEW_OVERVIEW (i) */
+	int overview_from;	/* the view the overview was opened over, shown again at its close */
+	int ov_index;		/* the interface highlighted in it, by index */
+	bool ov_by_traffic;	/* its order: by traffic, else by name */
+	bool table_stale;	/* the overview was opened: the listing read at once */
+	char switch_to[IFNAME_SIZE];	/* taken in the overview: followed from the next pass */
+	char ifname[IFNAME_SIZE];	/* the interface followed, the start's until a switch */
 	int64_t help_until;	/* the keys' window closes then */
 	int curses_active;
 	termios tty_modes;	/* the terminal's modes before curses */
@@ -147,7 +154,7 @@ struct state {
 extern state st;
 
 enum out_mode { OUT_SCREEN, OUT_TEXT, OUT_JSON };
-enum lower_view { VIEW_PANE, VIEW_GRAPH, VIEW_DETAILS };
+enum lower_view { VIEW_PANE, VIEW_GRAPH, VIEW_DETAILS, VIEW_OVERVIEW };
 enum opt_result { OPT_OK, OPT_USAGE, OPT_NEED_TTY, OPT_REFUSED };
 constexpr int INTERVAL_MAX = 3600;
 constexpr long COUNT_MAX = 2147483647;

@@ -106,6 +106,8 @@ void handle_key()
 		close_help();
 		return;
 	}
+	if (st.lower_view == VIEW_OVERVIEW && overview_key(key))
+		return;
 	switch (key) {
 	case '\n':
 	case '\r':
@@ -131,6 +133,12 @@ void handle_key()
 		screen_figures_done();
 		graph_update();
 		details_update();
+		overview_update();
+		break;
+	case 'i':
+	case 'I':
+		if (screen_shown())
+			screen_show(VIEW_OVERVIEW);
 		break;
 	case '?':
 	case 'h':

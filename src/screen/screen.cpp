@@ -68,6 +68,11 @@ int lower_title(char *buf, int view, int cols)
 	case VIEW_DETAILS:
 		title = "----- every counter (d: tcpdump output) -------------------------------";
 		break;
+	case VIEW_OVERVIEW:
+		title = st.ov_by_traffic
+			? "----- every interface (Enter: take it, s: by name, i: close) ----------"
+			: "----- every interface (Enter: take it, s: by traffic, i: close) -------";
+		break;
 	default:
 		title = "----- tcpdump output --------------------------------------------------";
 		break;
@@ -236,6 +241,8 @@ WINDOW *lower_window()
 		return st.graph_win;
 	case VIEW_DETAILS:
 		return st.details_win;
+	case VIEW_OVERVIEW:
+		return st.overview_win;
 	default:
 		return st.lower_win;
 	}
@@ -248,12 +255,26 @@ static void show_lower()
 		draw_graph();
 	else if (st.lower_view == VIEW_DETAILS)
 		draw_details();
+	else if (st.lower_view == VIEW_OVERVIEW)
+		draw_overview();
 	touchwin(lower_window());
 	screen_refresh(lower_window());
 }
 
+/*
+ * The overview reads every interface only while it is open: opened, the
+ * listing is read at the next pass; closed, nothing of it is kept.
+ */
 void screen_show(int view)
 {
+	if (view == VIEW_OVERVIEW && st.lower_view != VIEW_OVERVIEW) {
+		st.overview_from = st.lower_view;
+		overview_open();
+		table_clear();
+		st.table_stale = true;
+	} else if (view != VIEW_OVERVIEW && st.lower_view == VIEW_OVERVIEW) {
+		table_clear();
+	}
 	st.lower_view = view;
 	if (!screen_shown())
 		return;
@@ -377,17 +398,21 @@ static void start_curses()
 /* Both windows at the current size, anew: at start and after a resize. */
 static bool make_windows()
 {
-	for (WINDOW **w : {&st.upper_win, &st.lower_win, &st.graph_win, &st.details_win})
+	for (WINDOW **w : {&st.upper_win, &st.lower_win, &st.graph_win, &st.details_win,
+			   &st.overview_win})
 		if (*w)
 			delwin(*w);
 	st.upper_win = newwin(UPPER_ROWS, COLS, 0, 0);
 	st.lower_win = newwin(LINES - UPPER_ROWS, COLS, UPPER_ROWS, 0);
 	st.graph_win = newwin(LINES - UPPER_ROWS, COLS, UPPER_ROWS, 0);
 	st.details_win = newwin(LINES - UPPER_ROWS, COLS, UPPER_ROWS, 0);
-	if (!st.upper_win || !st.lower_win || !st.graph_win || !st.details_win)
+	st.overview_win = newwin(LINES - UPPER_ROWS, COLS, UPPER_ROWS, 0);
+	if (!st.upper_win || !st.lower_win || !st.graph_win || !st.details_win ||
+	    !st.overview_win)
 		return false;
 	scrollok(st.lower_win, TRUE);
-	for (WINDOW *w : {st.upper_win, st.lower_win, st.graph_win, st.details_win})
+	for (WINDOW *w : {st.upper_win, st.lower_win, st.graph_win, st.details_win,
+			  st.overview_win})
 		leaveok(w, TRUE);
 	graph_forget();
 	details_forget();
@@ -426,6 +451,26 @@ void screen_init(const char *ifname)
 	wrefresh(st.upper_win);
 	wmove(st.lower_win, 0, 0);
 	st.curses_active = 1;
+	show_lower();
+}
+
+/*
+ * Another interface, as if started on it: its name in the title, the
+ * template's rows, a graph and a table of counters with nothing of the one
+ * before.  The capture pane keeps its lines, with a note between them.
+ */
+void screen_switch(const char *ifname)
+{
+	st.graph_head = st.graph_count = 0;
+	werase(st.graph_win);
+	werase(st.details_win);
+	graph_forget();
+	details_forget();
+	forget_fields();
+	if (!screen_shown())
+		return;
+	draw_template(ifname);
+	wnoutrefresh(st.upper_win);
 	show_lower();
 }
 
@@ -485,6 +530,7 @@ static const char *const help_lines[] = {
 	"g          graph or tcpdump output",
 	"d          every counter or tcpdump",
 	"u          bits or bytes",
+	"i          every interface",
 	"?          these keys",
 };
 constexpr int HELP_LINES = sizeof help_lines / sizeof help_lines[0];

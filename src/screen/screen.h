@@ -19,7 +19,7 @@ void screen_continue();	/* after a stop: our modes again, the whole screen anew 
 bool screen_shown();	/* false while the terminal is too small */
 void handle_key();
 void command_menu();
-void screen_show(int view);	/* the lower part: VIEW_PANE, VIEW_GRAPH or VIEW_DETAILS */
+void screen_show(int view);	/* the lower part: one of VIEW_* */
 WINDOW *lower_window();		/* the window of the view shown */
 void open_help();		/* the keys, until a key or 5 s */
 void close_help();
@@ -74,6 +74,16 @@ void details_update();	/* drawn and refreshed, if shown */
 int detail_width(int cols);
 int detail_header(char *buf, size_t size, int width);
 int detail_line(char *buf, size_t size, const sample_rec &r, int i, bool bits, int width);
+
+/* Every interface (overview.cpp), from the table of every interface. */
+void overview_open();	/* the highlight on the interface followed */
+bool draw_overview();
+void overview_update();	/* drawn and refreshed, if shown */
+bool overview_key(int key);	/* true: a key of the overview's, done */
+/* Pure helpers: its header and an interface's row (current: the one followed). */
+int overview_header(char *buf, size_t size, bool bits);
+int overview_line(char *buf, size_t size, const if_slot &s, bool current, bool bits);
+void screen_switch(const char *ifname);	/* another interface: its title, the template, no graph */
 
 /* The graph (graph.cpp). */
 enum glyph_set { G_ASCII, G_HALVES, G_EIGHTHS };
