@@ -215,9 +215,7 @@ void usage()
 		VERSION_MAJOR, VERSION_MINOR);
 	fprintf(stderr, "       -b        run in background [needs -r and -t]\n");
 	fprintf(stderr, "       -e <expr> tcpdump expression\n");
-	fprintf(stderr, "       -i <if>   monitor interface <if>, default %s; with -o, more than once\n",
-		pf_default_ifname);
-	fprintf(stderr, "       -a        with -o, lines for every interface\n");
+	fprintf(stderr, "       -i <if>   monitor interface <if>, default %s\n", pf_default_ifname);
 	fprintf(stderr, "       -r <tty>  redirect output to device <tty>\n");
 	fprintf(stderr, "       -t <term> terminal type for device <tty>\n");
 	fprintf(stderr, "       -o <fmt>  lines of figures instead of the screen, <fmt> text or json\n");
@@ -226,5 +224,6 @@ void usage()
 	fprintf(stderr, "       -u <unit> traffic in bytes or bits, default bytes\n");
 	fprintf(stderr, "       -g        start with the traffic graph\n");
 	fprintf(stderr, "       -d        start with the table of every counter\n");
+	fprintf(stderr, "       -a        with -o, lines for every interface; -i more than once: those\n");
 	exit(1);
 }

@@ -59,8 +59,8 @@ keys Up Down F1 PageUp
 sleep 0.5
 check "arrow and function keys on the main screen are ignored" running
 check "... and leave the screen as it was" pane_whole
-# none of the keys that switch a view or a unit (d, g, u)
-keys 'pasta text, with a few terms in it, also some Tab	characters'
+# none of the keys that switch a view or a unit (d, g, i, u)
+keys 'pasta text, some terms on a row, a Tab	char as well'
 sleep 0.5
 check "a burst of typed text leaves the screen ungarbled" pane_whole
 check "... and ravlet running" running

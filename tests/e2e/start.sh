@@ -18,6 +18,7 @@ usage_text() {
 	printf '       -u <unit> traffic in bytes or bits, default bytes\n'
 	printf '       -g        start with the traffic graph\n'
 	printf '       -d        start with the table of every counter\n'
+	printf '       -a        with -o, lines for every interface; -i more than once: those\n'
 }
 
 # expect_exit STATUS EXPECTED-STDERR-FILE ARGS...
