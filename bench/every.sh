@@ -18,20 +18,6 @@ sleep 2
 
 . "$(dirname "$0")/lib.sh"
 
-# report LABEL NAME_A PID_A NAME_B PID_B: B's CPU and calls a second over A's
-report() {
-	local a0 a1 b0 b1 ac bc
-	sleep 4
-	a0=$(cpu_ns "$3"); b0=$(cpu_ns "$5")
-	sleep "$SECS"
-	a1=$(cpu_ns "$3"); b1=$(cpu_ns "$5")
-	ac=$(calls "$3"); bc=$(calls "$5")
-	awk -v l="$1" -v na="$2" -v nb="$4" -v a=$(( (a1 - a0) / SECS )) -v b=$(( (b1 - b0) / SECS )) \
-		-v ac="$ac" -v bc="$bc" 'BEGIN {
-		printf "%-34s %s %7.1f us, %s calls; %s %7.1f us, %s calls\n",
-		       l, na, a / 1000, ac, nb, b / 1000, bc }'
-}
-
 n=$(in_ns ls /sys/class/net | wc -l)
 start 80x24 -i vt0 -e icmp
 closed=$RPID
@@ -39,15 +25,15 @@ SESSION=none
 start 80x60 -i vt0 -e icmp
 keys i
 wait_for '^----- every interface'
-report "screen, $n interfaces" closed "$closed" "list open" "$RPID"
+measure "screen, $n interfaces" closed "$closed" "list open" "$RPID"
 kill "$closed" "$RPID"
 wait_exit 5
 
-in_ns "$RAVLET" -o json -i vt0 > /dev/null &
+ip netns exec "$NS" "$RAVLET" -o json -i vt0 > /dev/null &
 one=$!
 OWN_PIDS+=($one)
-in_ns "$RAVLET" -o json -a > /dev/null &
+ip netns exec "$NS" "$RAVLET" -o json -a > /dev/null &
 all=$!
 OWN_PIDS+=($all)
-report "lines, $n interfaces" "-i vt0" "$one" "-a" "$all"
+measure "lines, $n interfaces" "-i vt0" "$one" "-a" "$all"
 kill "$one" "$all"

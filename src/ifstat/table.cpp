@@ -152,6 +152,7 @@ void table_clear()
 		by_index[i]->index = 0;
 	used = 0;
 	high = 0;
+	pf_list_done();
 }
 
 void table_drop_gone()

@@ -197,15 +197,20 @@ int json_line(char *buf, size_t size, const text_sum &t, const sample_rec &end,
 }
 
 /*
- * One whole line, or the end: a reader that went away (a pipe into head)
- * ends us quietly, any other failure (a full disk) with its reason.
+ * Whole lines, or the end: a reader that went away (a pipe into head)
+ * ends us quietly, any other failure (a full disk) with its reason.  A
+ * write of several lines may stop within one (a pipe takes 64 kB): a
+ * signal then ends us only once that line is out.
  */
 static void put_line(const char *buf, size_t len)
 {
+	bool line_end = true;
+
 	while (len > 0) {
 		ssize_t n = write(1, buf, len);
 		if (n < 0 && errno == EINTR) {
-			check_signal();
+			if (line_end)
+				check_signal();
 			continue;
 		}
 		if (n < 0 && errno == EPIPE)
@@ -216,6 +221,7 @@ static void put_line(const char *buf, size_t len)
 		}
 		buf += n;
 		len -= n;
+		line_end = buf[-1] == '\n';
 	}
 }
 
@@ -230,17 +236,32 @@ void text_start(const char *)
 }
 
 /* One line of an interval; name: the name column of lines of several, or null. */
+/*
+ * The lines of an interval gather here and go out in writes of whole
+ * lines: a thousand interfaces are a few writes a second, not a thousand.
+ */
+constexpr size_t BATCH_SIZE = 64 * TEXT_LINE_SIZE;
+static char batch[BATCH_SIZE];
+static size_t batched;
+
+static void flush_lines()
+{
+	put_line(batch, batched);
+	batched = 0;
+}
+
 static void put_interval(const text_sum &t, const sample_rec &r, const char *ifname,
 			 const char *name)
 {
-	char buf[TEXT_LINE_SIZE];
+	if (batched + TEXT_LINE_SIZE > BATCH_SIZE)
+		flush_lines();
+	char *buf = batch + batched;
 	int n;
-
 	if (st.out == OUT_JSON)
-		n = json_line(buf, sizeof buf, t, r, ifname, st.bits);
+		n = json_line(buf, TEXT_LINE_SIZE, t, r, ifname, st.bits);
 	else
-		n = text_line(buf, sizeof buf, t, r, st.bits, name);
-	put_line(buf, std::min<size_t>(n, sizeof buf - 1));
+		n = text_line(buf, TEXT_LINE_SIZE, t, r, st.bits, name);
+	batched += std::min<size_t>(n, TEXT_LINE_SIZE - 1);
 }
 
 /* An interval ended: the end, after -c of them. */
@@ -256,6 +277,7 @@ void text_sample(const sample_rec &r, const char *ifname)
 	if (sum.samples < st.interval)
 		return;
 	put_interval(sum, r, ifname, nullptr);
+	flush_lines();
 	sum = text_sum{};
 	interval_done();
 }
@@ -304,6 +326,7 @@ void table_lines()
 			put_interval(none, gone, st.names[i], st.names[i]);
 		}
 	}
+	flush_lines();
 	for (int i = 0; i < n; i++)
 		slots[i]->sum = text_sum{};
 	table_drop_gone();

@@ -70,9 +70,14 @@
  *              out in no order: its index, its row as pf_row yields it but
  *              with no change times (0), and its first IPv4 address.  One
  *              listing of the whole system, however many interfaces it has
- *              (never a request per interface), and nothing kept between
- *              calls: it sees interfaces made, deleted and renamed since
- *              the last.  The number written, or -1 with errno set.
+ *              (never a request per interface); what does not change from
+ *              one call to the next (names, flags, addresses) may be kept
+ *              in between, so long as a change made before a call shows
+ *              at the next one at the latest: interfaces made, deleted,
+ *              renamed, set up or down, addressed.  The counters are read
+ *              afresh at every call.  The number written, or -1 with
+ *              errno set.
+ * pf_list_done nobody lists for now: let go of what pf_list keeps.
  * pf_mono_ns   the monotonic clock, for every interval; pf_wall the wall
  *              clock, only for times shown as text (the unit tests drive
  *              both).
@@ -134,6 +139,7 @@ struct if_entry {
 	struct in_addr addr;	/* its first IPv4 address, if it has one */
 };
 int pf_list(if_entry *out, int max);
+void pf_list_done();
 int64_t pf_mono_ns();
 time_t pf_wall();
 pid_t pf_lookup(struct in_addr addr, int *fd, char **argv);

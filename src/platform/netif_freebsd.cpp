@@ -354,3 +354,8 @@ int pf_list(if_entry *out, int max)
 		return -1;
 	return rt_list(list_buf, len, out, max);
 }
+
+/* Nothing is kept between listings: the sysctl is one request whatever changed. */
+void pf_list_done()
+{
+}

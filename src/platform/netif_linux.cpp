@@ -695,17 +695,99 @@ int pf_brdaddr(int, char *entry, in_addr *addr)
 
 /* ---- Every interface at once ---- */
 
+/*
+ * A link dump carries every link's whole state (its kind's settings, the
+ * IPv6 configuration): some 2.5 kB for a bridge, and 1000 of them cost
+ * 10 ms a second.  So the names, flags and addresses are kept from the
+ * last link and address dumps, and read again only when a socket joined
+ * to the link and address groups has heard of a change (or lost count);
+ * otherwise one statistics dump, a tenth of the size, brings the counters
+ * with the indexes.  The socket is only drained, never waited on: a change
+ * shows at the next listing, and while nobody lists it is closed.
+ */
+constexpr int LIST_KEEP = 4096;	/* interfaces whose names are kept; more: dumped whole */
+static struct {
+	int index;
+	char name[IFNAME_SIZE];
+	unsigned flags;
+	bool have_addr;
+	in_addr addr;
+} kept[LIST_KEEP];
+static int nkept = -1;	/* -1: nothing kept, dump whole */
+static int list_sock = -1;
+
+/* Whether the group socket heard of anything since the last look; opened if need be. */
+static bool list_changed()
+{
+	alignas(nlmsghdr) static char buf[16384];
+	bool heard = false;
+
+	if (list_sock < 0) {
+		sockaddr_nl sa{};
+		list_sock = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+		sa.nl_family = AF_NETLINK;
+		sa.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR;
+		if (list_sock >= 0 && bind(list_sock, reinterpret_cast<sockaddr *>(&sa), sizeof sa) < 0) {
+			close(list_sock);
+			list_sock = -1;
+		}
+		return true;
+	}
+	for (;;) {
+		ssize_t n = recv(list_sock, buf, sizeof buf, MSG_DONTWAIT);
+		if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+			return heard;
+		if (n == 0 || (n < 0 && errno != ENOBUFS && errno != EINTR))
+			return true;
+		heard = true;
+	}
+}
+
+void pf_list_done()
+{
+	if (list_sock >= 0)
+		close(list_sock);
+	list_sock = -1;
+	nkept = -1;
+}
+
 static bool by_index(const if_entry &a, const if_entry &b)
 {
 	return a.index < b.index;
 }
 
-/*
- * A link dump (names, flags and 64-bit counters of every link in one
- * answer), then an IPv4 address dump for the first address of each: two
- * requests for the whole host.
- */
-int pf_list(if_entry *out, int max)
+/* An IPv4 address dump: the first address of each listed interface. */
+static int list_addrs(if_entry *out, int n)
+{
+	if (addr_dump(AF_INET, 0) < 0)
+		return -1;
+	while (nlmsghdr *h = nl_next()) {
+		auto *ifa = static_cast<ifaddrmsg *>(NLMSG_DATA(h));
+		int alen = IFA_PAYLOAD(h);
+		if (h->nlmsg_type != RTM_NEWADDR || ifa->ifa_family != AF_INET)
+			continue;
+		if_entry key{};
+		key.index = static_cast<int>(ifa->ifa_index);
+		if_entry *e = std::lower_bound(out, out + n, key, by_index);
+		if (e == out + n || e->index != key.index || e->have_addr)
+			continue;
+		const void *local = nullptr, *address = nullptr;
+		for (rtattr *a = IFA_RTA(ifa); RTA_OK(a, alen); a = RTA_NEXT(a, alen)) {
+			if (a->rta_type == IFA_LOCAL)
+				local = addr_attr(a, 4);
+			else if (a->rta_type == IFA_ADDRESS)
+				address = addr_attr(a, 4);
+		}
+		if (local || address) {
+			memcpy(&e->addr, local ? local : address, 4);
+			e->have_addr = true;
+		}
+	}
+	return nl_error ? -1 : 0;
+}
+
+/* Every link whole, then the addresses; what is kept of them, kept. */
+static int list_whole(if_entry *out, int max)
 {
 	int n = 0;
 
@@ -733,31 +815,82 @@ int pf_list(if_entry *out, int max)
 	if (nl_error)
 		return -1;
 	std::sort(out, out + n, by_index);
-	if (addr_dump(AF_INET, 0) < 0)
+	if (list_addrs(out, n) < 0)
+		return -1;
+	nkept = n <= LIST_KEEP ? n : -1;
+	for (int i = 0; i < n && nkept >= 0; i++) {
+		kept[i].index = out[i].index;
+		memcpy(kept[i].name, out[i].row.name, IFNAME_SIZE);
+		kept[i].flags = out[i].row.flags;
+		kept[i].have_addr = out[i].have_addr;
+		kept[i].addr = out[i].addr;
+	}
+	return n;
+}
+
+/*
+ * The counters of every link from a statistics dump, with what is kept of
+ * each; -2 where a link is not kept (made since, its announcement not yet
+ * read): the caller dumps whole.
+ */
+static int list_counters(if_entry *out, int max)
+{
+	struct {
+		nlmsghdr nh;
+		if_stats_msg ifs;
+	} req{};
+	int n = 0, k = 0;
+	bool unknown = false;
+
+	req.nh.nlmsg_len = NLMSG_LENGTH(sizeof req.ifs);
+	req.nh.nlmsg_type = RTM_GETSTATS;
+	req.nh.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+	req.ifs.family = AF_UNSPEC;
+	req.ifs.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
+	if (nl_send(&req.nh) < 0)
 		return -1;
 	while (nlmsghdr *h = nl_next()) {
-		auto *ifa = static_cast<ifaddrmsg *>(NLMSG_DATA(h));
-		int alen = IFA_PAYLOAD(h);
-		if (h->nlmsg_type != RTM_NEWADDR || ifa->ifa_family != AF_INET)
+		if (h->nlmsg_type != RTM_NEWSTATS || unknown || n >= max)
 			continue;
-		if_entry key{};
-		key.index = static_cast<int>(ifa->ifa_index);
-		if_entry *e = std::lower_bound(out, out + n, key, by_index);
-		if (e == out + n || e->index != key.index || e->have_addr)
+		auto *ifs = static_cast<if_stats_msg *>(NLMSG_DATA(h));
+		int index = static_cast<int>(ifs->ifindex);
+		/* both in index order: a step along the kept ones, a search only where they part */
+		if (k >= nkept || kept[k].index != index) {
+			auto *p = std::lower_bound(kept, kept + nkept, index,
+						   [](const auto &e, int i) { return e.index < i; });
+			k = p - kept;
+		}
+		if (k >= nkept || kept[k].index != index) {
+			unknown = true;
 			continue;
-		const void *local = nullptr, *address = nullptr;
-		for (rtattr *a = IFA_RTA(ifa); RTA_OK(a, alen); a = RTA_NEXT(a, alen)) {
-			if (a->rta_type == IFA_LOCAL)
-				local = addr_attr(a, 4);
-			else if (a->rta_type == IFA_ADDRESS)
-				address = addr_attr(a, 4);
 		}
-		if (local || address) {
-			memcpy(&e->addr, local ? local : address, 4);
-			e->have_addr = true;
-		}
+		if_entry &e = out[n++];
+		e = if_entry{};
+		e.index = index;
+		memcpy(e.row.name, kept[k].name, IFNAME_SIZE);
+		e.row.flags = kept[k].flags;
+		e.have_addr = kept[k].have_addr;
+		e.addr = kept[k].addr;
+		int alen = NLMSG_PAYLOAD(h, sizeof(if_stats_msg));
+		auto *a = reinterpret_cast<rtattr *>(reinterpret_cast<char *>(ifs) +
+						      NLMSG_ALIGN(sizeof(if_stats_msg)));
+		for (; RTA_OK(a, alen); a = RTA_NEXT(a, alen))
+			if (a->rta_type == IFLA_STATS_LINK_64 &&
+			    RTA_PAYLOAD(a) >= sizeof(rtnl_link_stats64))
+				put_stats(a, &e.row);
+		k++;
 	}
 	if (nl_error)
 		return -1;
-	return n;
+	return unknown ? -2 : n;
+}
+
+int pf_list(if_entry *out, int max)
+{
+	if (!list_changed() && nkept >= 0) {
+		int n = list_counters(out, max);
+		if (n != -2)
+			return n;
+	}
+	return list_whole(out, max);
 }

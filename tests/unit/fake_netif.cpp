@@ -178,3 +178,7 @@ int pf_list(if_entry *out, int max)
 	}
 	return n;
 }
+
+void pf_list_done()
+{
+}
