@@ -20,9 +20,6 @@
 #include "main/main.h"
 #include "screen/screen.h"
 
-/* A sample later than this after a stop starts the per-second figures afresh. */
-constexpr int64_t HELD_PAST = SECOND / 2;
-
 void read_counters(const if_row &r, uint64_t c[NCOUNTERS])
 {
 	c[IBYTES] = r.ibytes;

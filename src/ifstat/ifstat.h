@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <ctime>
 
+#include "common.h"
 #include "platform/netif.h"
 
 /* In and out of each, in pairs; the first NTRAFFIC are the template's. */
@@ -11,6 +12,8 @@ enum counter { IBYTES, OBYTES, IPACKETS, OPACKETS, IERRORS, OERRORS, IDROPS, ODR
 	       IMCASTS, OMCASTS, ICOLLS, OCOLLS, NCOUNTERS };
 constexpr int NTRAFFIC = 4;
 constexpr size_t ADDR_TEXT_SIZE = 16;	/* "255.255.255.255" */
+/* A sample later than this after a stop starts the per-second figures afresh. */
+constexpr int64_t HELD_PAST = SECOND / 2;
 
 /*
  * One sample, as the sampler found it: what the screen and the text mode

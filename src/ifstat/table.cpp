@@ -12,9 +12,6 @@
 #include "ifstat/ifstat.h"
 #include "main/main.h"
 
-/* A sample later than this after a stop starts the per-second figures afresh. */
-constexpr int64_t TABLE_HELD_PAST = SECOND / 2;
-
 static if_entry listing[TABLE_MAX];
 static if_slot slots[TABLE_MAX];
 static int high;	/* slots[high] and beyond have never been used: untouched memory */
@@ -134,7 +131,7 @@ bool table_update(bool resumed)
 
 	if (resumed) {
 		/* as for one interface: a stop well past a sample takes it now, the grid from now */
-		if (now - st.next_sample < TABLE_HELD_PAST)
+		if (now - st.next_sample < HELD_PAST)
 			return false;
 		st.next_sample = now + SECOND;
 		table_sample(now, false);
