@@ -15,6 +15,7 @@
 static if_entry listing[TABLE_MAX];
 static if_slot slots[TABLE_MAX];
 static int high;	/* slots[high] and beyond have never been used: untouched memory */
+static int low_free;	/* every slot below it is in use */
 static if_slot *by_index[TABLE_MAX];	/* the slots in use, by index, listed before gone */
 static int used;
 static int64_t last_span;
@@ -39,12 +40,10 @@ static if_slot *new_slot(const if_entry &e, const uint64_t c[NCOUNTERS], int64_t
 {
 	if (used >= TABLE_MAX)
 		return nullptr;
-	if_slot *s = nullptr;
-	for (int i = 0; i < high && !s; i++)
-		if (!slots[i].index)
-			s = &slots[i];
-	if (!s)
-		s = &slots[high++];
+	while (low_free < high && slots[low_free].index)
+		low_free++;
+	if_slot *s = &slots[low_free++];
+	high = std::max(high, low_free);
 	*s = if_slot{};
 	s->index = e.index;
 	track_start(&s->trk, c, read_at);
@@ -148,15 +147,18 @@ void table_clear()
 	for (int i = 0; i < used; i++)
 		by_index[i]->index = 0;
 	used = 0;
-	high = 0;
+	high = low_free = 0;
 	pf_list_done();
 }
 
 void table_drop_gone()
 {
-	for (int i = 0; i < used; i++)
-		if (by_index[i]->gone)
-			by_index[i]->index = 0;
+	for (int i = 0; i < used; i++) {
+		if (!by_index[i]->gone)
+			continue;
+		by_index[i]->index = 0;
+		low_free = std::min<int>(low_free, by_index[i] - slots);
+	}
 	index_slots();
 }
 
