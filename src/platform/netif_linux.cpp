@@ -229,22 +229,32 @@ static void watch_filter(int index, bool new_links)
  */
 constexpr int WATCH_RCVBUF = 4 * 1024 * 1024;
 
-int pf_watch()
+/* A non-blocking socket joined to these groups of announcements; -1 if none. */
+static int group_socket(unsigned groups)
 {
 	sockaddr_nl sa{};
 	int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+
+	if (fd < 0)
+		return -1;
+	sa.nl_family = AF_NETLINK;
+	sa.nl_groups = groups;
+	if (bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) < 0) {
+		close(fd);
+		return -1;
+	}
+	return fd;
+}
+
+int pf_watch()
+{
+	int fd = group_socket(RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR);
 	int size = WATCH_RCVBUF;
 
 	if (fd < 0)
 		return -1;
 	if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) < 0)
 		setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
-	sa.nl_family = AF_NETLINK;
-	sa.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR | RTMGRP_IPV6_IFADDR;
-	if (bind(fd, reinterpret_cast<sockaddr *>(&sa), sizeof sa) < 0) {
-		close(fd);
-		return -1;
-	}
 	watch_sock = fd;
 	watch_filter(0, true);
 	return fd;
@@ -482,6 +492,27 @@ static const void *addr_attr(rtattr *a, size_t size)
 	return RTA_PAYLOAD(a) >= size ? RTA_DATA(a) : nullptr;
 }
 
+/* An address message's own address, its IFA_ADDRESS (the peer on a point-to-point link) and broadcast. */
+struct addr_fields {
+	const void *local, *address, *brd;
+};
+static addr_fields addr_of(nlmsghdr *h, size_t asize)
+{
+	auto *ifa = static_cast<ifaddrmsg *>(NLMSG_DATA(h));
+	int alen = IFA_PAYLOAD(h);
+	addr_fields f{};
+
+	for (rtattr *a = IFA_RTA(ifa); RTA_OK(a, alen); a = RTA_NEXT(a, alen)) {
+		if (a->rta_type == IFA_LOCAL)
+			f.local = addr_attr(a, asize);
+		else if (a->rta_type == IFA_ADDRESS)
+			f.address = addr_attr(a, asize);
+		else if (a->rta_type == IFA_BROADCAST)
+			f.brd = addr_attr(a, asize);
+	}
+	return f;
+}
+
 /* An address dump of the family (AF_UNSPEC: all), of one index or (0) every interface. */
 static int addr_dump(int family, int index)
 {
@@ -515,20 +546,10 @@ static int query_addrs(const char *ifname, char *buf, int size, int *used)
 		return -1;
 	while (nlmsghdr *h = nl_next()) {
 		auto *ifa = static_cast<ifaddrmsg *>(NLMSG_DATA(h));
-		int alen = IFA_PAYLOAD(h);
-		const void *local = nullptr, *address = nullptr, *brd = nullptr;
 
 		if (h->nlmsg_type != RTM_NEWADDR || static_cast<int>(ifa->ifa_index) != cur.index)
 			continue;
-		size_t asize = ifa->ifa_family == AF_INET ? 4 : 16;
-		for (rtattr *a = IFA_RTA(ifa); RTA_OK(a, alen); a = RTA_NEXT(a, alen)) {
-			if (a->rta_type == IFA_LOCAL)
-				local = addr_attr(a, asize);
-			else if (a->rta_type == IFA_ADDRESS)
-				address = addr_attr(a, asize);
-			else if (a->rta_type == IFA_BROADCAST)
-				brd = addr_attr(a, asize);
-		}
+		auto [local, address, brd] = addr_of(h, ifa->ifa_family == AF_INET ? 4 : 16);
 		if (ifa->ifa_family == AF_INET && !have4 && (local || address)) {
 			/* on a point-to-point link IFA_ADDRESS is the peer, else the same as local */
 			memcpy(v4 + 4, local ? local : address, 4);
@@ -610,8 +631,8 @@ static void put_stats(rtattr *a, if_row *out)
 	out->collisions = s.collisions;
 }
 
-/* The one index's 64-bit link counters, nothing else. */
-static int query_stats(int index, if_row *out)
+/* A request for the 64-bit link counters alone: of one index, or (NLM_F_DUMP) of every link. */
+static int stats_request(int flags, int index)
 {
 	struct {
 		nlmsghdr nh;
@@ -620,15 +641,18 @@ static int query_stats(int index, if_row *out)
 
 	req.nh.nlmsg_len = NLMSG_LENGTH(sizeof req.ifs);
 	req.nh.nlmsg_type = RTM_GETSTATS;
-	req.nh.nlmsg_flags = NLM_F_REQUEST;
+	req.nh.nlmsg_flags = NLM_F_REQUEST | flags;
 	req.ifs.family = AF_UNSPEC;
 	req.ifs.ifindex = index;
 	req.ifs.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
-	if (nl_send(&req.nh) < 0)
-		return -1;
-	nlmsghdr *h = nl_next();
-	if (!h || h->nlmsg_type != RTM_NEWSTATS)
-		return -1;
+	return nl_send(&req.nh);
+}
+
+/* The counters of a statistics answer into out; false if it carries none. */
+static bool stats_of(nlmsghdr *h, if_row *out)
+{
+	if (h->nlmsg_type != RTM_NEWSTATS)
+		return false;
 	int alen = NLMSG_PAYLOAD(h, sizeof(if_stats_msg));
 	auto *a = reinterpret_cast<rtattr *>(static_cast<char *>(NLMSG_DATA(h)) +
 					      NLMSG_ALIGN(sizeof(if_stats_msg)));
@@ -636,10 +660,24 @@ static int query_stats(int index, if_row *out)
 		if (a->rta_type != IFLA_STATS_LINK_64 || RTA_PAYLOAD(a) < sizeof(rtnl_link_stats64))
 			continue;
 		put_stats(a, out);
-		return 0;
+		return true;
 	}
-	errno = EIO;
-	return -1;
+	return false;
+}
+
+/* The one index's 64-bit link counters, nothing else. */
+static int query_stats(int index, if_row *out)
+{
+	if (stats_request(0, index) < 0)
+		return -1;
+	nlmsghdr *h = nl_next();
+	if (!h)
+		return -1;
+	if (!stats_of(h, out)) {
+		errno = EIO;
+		return -1;
+	}
+	return 0;
 }
 
 int pf_row(int row, if_row *out)
@@ -706,13 +744,7 @@ int pf_brdaddr(int, char *entry, in_addr *addr)
  * shows at the next listing, and while nobody lists it is closed.
  */
 constexpr int LIST_KEEP = 4096;	/* interfaces whose names are kept; more: dumped whole */
-static struct {
-	int index;
-	char name[IFNAME_SIZE];
-	unsigned flags;
-	bool have_addr;
-	in_addr addr;
-} kept[LIST_KEEP];
+static if_entry kept[LIST_KEEP];	/* as the last whole dump listed them, by index */
 static int nkept = -1;	/* -1: nothing kept, dump whole */
 static int list_sock = -1;
 
@@ -723,14 +755,7 @@ static bool list_changed()
 	bool heard = false;
 
 	if (list_sock < 0) {
-		sockaddr_nl sa{};
-		list_sock = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
-		sa.nl_family = AF_NETLINK;
-		sa.nl_groups = RTMGRP_LINK | RTMGRP_IPV4_IFADDR;
-		if (list_sock >= 0 && bind(list_sock, reinterpret_cast<sockaddr *>(&sa), sizeof sa) < 0) {
-			close(list_sock);
-			list_sock = -1;
-		}
+		list_sock = group_socket(RTMGRP_LINK | RTMGRP_IPV4_IFADDR);
 		return true;
 	}
 	for (;;) {
@@ -763,7 +788,6 @@ static int list_addrs(if_entry *out, int n)
 		return -1;
 	while (nlmsghdr *h = nl_next()) {
 		auto *ifa = static_cast<ifaddrmsg *>(NLMSG_DATA(h));
-		int alen = IFA_PAYLOAD(h);
 		if (h->nlmsg_type != RTM_NEWADDR || ifa->ifa_family != AF_INET)
 			continue;
 		if_entry key{};
@@ -771,15 +795,9 @@ static int list_addrs(if_entry *out, int n)
 		if_entry *e = std::lower_bound(out, out + n, key, by_index);
 		if (e == out + n || e->index != key.index || e->have_addr)
 			continue;
-		const void *local = nullptr, *address = nullptr;
-		for (rtattr *a = IFA_RTA(ifa); RTA_OK(a, alen); a = RTA_NEXT(a, alen)) {
-			if (a->rta_type == IFA_LOCAL)
-				local = addr_attr(a, 4);
-			else if (a->rta_type == IFA_ADDRESS)
-				address = addr_attr(a, 4);
-		}
-		if (local || address) {
-			memcpy(&e->addr, local ? local : address, 4);
+		addr_fields f = addr_of(h, 4);
+		if (f.local || f.address) {
+			memcpy(&e->addr, f.local ? f.local : f.address, 4);
 			e->have_addr = true;
 		}
 	}
@@ -818,13 +836,8 @@ static int list_whole(if_entry *out, int max)
 	if (list_addrs(out, n) < 0)
 		return -1;
 	nkept = n <= LIST_KEEP ? n : -1;
-	for (int i = 0; i < n && nkept >= 0; i++) {
-		kept[i].index = out[i].index;
-		memcpy(kept[i].name, out[i].row.name, IFNAME_SIZE);
-		kept[i].flags = out[i].row.flags;
-		kept[i].have_addr = out[i].have_addr;
-		kept[i].addr = out[i].addr;
-	}
+	if (nkept >= 0)
+		std::copy(out, out + n, kept);
 	return n;
 }
 
@@ -835,19 +848,10 @@ static int list_whole(if_entry *out, int max)
  */
 static int list_counters(if_entry *out, int max)
 {
-	struct {
-		nlmsghdr nh;
-		if_stats_msg ifs;
-	} req{};
 	int n = 0, k = 0;
 	bool unknown = false;
 
-	req.nh.nlmsg_len = NLMSG_LENGTH(sizeof req.ifs);
-	req.nh.nlmsg_type = RTM_GETSTATS;
-	req.nh.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-	req.ifs.family = AF_UNSPEC;
-	req.ifs.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
-	if (nl_send(&req.nh) < 0)
+	if (stats_request(NLM_F_DUMP, 0) < 0)
 		return -1;
 	while (nlmsghdr *h = nl_next()) {
 		if (h->nlmsg_type != RTM_NEWSTATS || unknown || n >= max)
@@ -856,29 +860,16 @@ static int list_counters(if_entry *out, int max)
 		int index = static_cast<int>(ifs->ifindex);
 		/* both in index order: a step along the kept ones, a search only where they part */
 		if (k >= nkept || kept[k].index != index) {
-			auto *p = std::lower_bound(kept, kept + nkept, index,
-						   [](const auto &e, int i) { return e.index < i; });
-			k = p - kept;
+			if_entry key{};
+			key.index = index;
+			k = std::lower_bound(kept, kept + nkept, key, by_index) - kept;
 		}
 		if (k >= nkept || kept[k].index != index) {
 			unknown = true;
 			continue;
 		}
-		if_entry &e = out[n++];
-		e = if_entry{};
-		e.index = index;
-		memcpy(e.row.name, kept[k].name, IFNAME_SIZE);
-		e.row.flags = kept[k].flags;
-		e.have_addr = kept[k].have_addr;
-		e.addr = kept[k].addr;
-		int alen = NLMSG_PAYLOAD(h, sizeof(if_stats_msg));
-		auto *a = reinterpret_cast<rtattr *>(reinterpret_cast<char *>(ifs) +
-						      NLMSG_ALIGN(sizeof(if_stats_msg)));
-		for (; RTA_OK(a, alen); a = RTA_NEXT(a, alen))
-			if (a->rta_type == IFLA_STATS_LINK_64 &&
-			    RTA_PAYLOAD(a) >= sizeof(rtnl_link_stats64))
-				put_stats(a, &e.row);
-		k++;
+		out[n] = kept[k++];
+		stats_of(h, &out[n++].row);
 	}
 	if (nl_error)
 		return -1;
