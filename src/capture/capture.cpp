@@ -278,6 +278,14 @@ int64_t capture_next_due()
 	return st.capture_retry ? st.capture_retry : INT64_MAX;
 }
 
+/* A start that failed (no process to be had): said in the pane, and tried again after a pause. */
+static void start_failed()
+{
+	st.capture_backoff = next_backoff(st.capture_backoff);
+	pane_note_error("tcpdump", errno, st.capture_backoff);
+	st.capture_retry = pf_mono_ns() + st.capture_backoff * SECOND;
+}
+
 /*
  * After each pass: an ended capture program starts again once the
  * interface has come back (deleted and made again, renamed back, returned
@@ -301,9 +309,7 @@ void capture_follow(const char *ifname, const char *expr)
 			pane_note("[tcpdump started again on %s]", ifname);
 		return;
 	}
-	st.capture_backoff = next_backoff(st.capture_backoff);
-	pane_note_error("tcpdump", errno, st.capture_backoff);
-	st.capture_retry = pf_mono_ns() + st.capture_backoff * SECOND;
+	start_failed();
 }
 
 /*
@@ -331,9 +337,7 @@ void capture_switch(const char *ifname, const char *expr)
 	st.capture_gen = st.if_gen;
 	st.capture = mpopen(ifname, expr);
 	if (st.capture < 0) {
-		st.capture_backoff = next_backoff(0);
-		pane_note_error("tcpdump", errno, st.capture_backoff);
-		st.capture_retry = pf_mono_ns() + st.capture_backoff * SECOND;
+		start_failed();
 		return;
 	}
 	pane_note("[tcpdump started on %s]", ifname);

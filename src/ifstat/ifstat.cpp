@@ -20,6 +20,9 @@
 #include "main/main.h"
 #include "screen/screen.h"
 
+/* A sample later than this after a stop starts the per-second figures afresh. */
+constexpr int64_t HELD_PAST = SECOND / 2;
+
 void read_counters(const if_row &r, uint64_t c[NCOUNTERS])
 {
 	c[IBYTES] = r.ibytes;
@@ -453,6 +456,19 @@ static void config_if_due(const char *ifname, int64_t now)
 	}
 }
 
+/* Every interface, while the overview is open: on the grid, and at once when opened (its table empty). */
+static void sample_table(bool sampled, int64_t when, int64_t now)
+{
+	int listed;
+
+	table_slots(&listed);
+	if (!sampled && listed > 0)
+		return;
+	table_sample(sampled ? when : now, sampled && listed > 0);
+	table_drop_gone();
+	overview_update();
+}
+
 bool if_update(const char *ifname)
 {
 	int64_t now = pf_mono_ns();
@@ -466,13 +482,8 @@ bool if_update(const char *ifname)
 		/* what the sample found changed, at once rather than at the next wake-up */
 		config_if_due(ifname, now);
 	}
-	/* every interface, while the overview is open: on the grid, and at once when opened */
-	if (st.lower_view == VIEW_OVERVIEW && (sampled || st.table_stale)) {
-		table_sample(sampled ? when : now, sampled && !st.table_stale);
-		st.table_stale = false;
-		table_drop_gone();
-		overview_update();
-	}
+	if (st.lower_view == VIEW_OVERVIEW)
+		sample_table(sampled, when, now);
 	if (st.host_changed && st.curses_active)
 		screen_config();
 	if (st.curses_active)
@@ -519,13 +530,20 @@ void if_refresh(const char *ifname)
  * control script) still samples at every continue.  A SIGCONT alone, or a
  * short stop (a CPU limiter's, several a second), leaves the grid be.
  */
+bool resume_due(int64_t now)
+{
+	if (now - st.next_sample < HELD_PAST)
+		return false;
+	st.next_sample = now + SECOND;
+	return true;
+}
+
 bool if_resume(const char *ifname)
 {
 	int64_t now = pf_mono_ns();
 
-	if (now - st.next_sample < HELD_PAST)
+	if (!resume_due(now))
 		return false;
-	st.next_sample = now + SECOND;
 	sample(ifname, now, false);
 	config_if_due(ifname, now);
 	return true;

@@ -12,8 +12,6 @@ enum counter { IBYTES, OBYTES, IPACKETS, OPACKETS, IERRORS, OERRORS, IDROPS, ODR
 	       IMCASTS, OMCASTS, ICOLLS, OCOLLS, NCOUNTERS };
 constexpr int NTRAFFIC = 4;
 constexpr size_t ADDR_TEXT_SIZE = 16;	/* "255.255.255.255" */
-/* A sample later than this after a stop starts the per-second figures afresh. */
-constexpr int64_t HELD_PAST = SECOND / 2;
 
 /*
  * One sample, as the sampler found it: what the screen and the text mode
@@ -104,6 +102,8 @@ void if_init(const char *ifname);
 bool if_update(const char *ifname);	/* after every wake-up: what is due; true: st.rec is new */
 void if_notice(const char *ifname);	/* the kernel announced changes */
 bool if_resume(const char *ifname);	/* continued after a stop; true: st.rec is new */
+/* continued: true if the stop held us well past a sample, which is then due now, the grid from now */
+bool resume_due(int64_t now);
 void if_refresh(const char *ifname);	/* the configuration read at once */
 void if_switch(const char *ifname);	/* another interface from now, as if started on it */
 int64_t if_next_due();	/* the monotonic time the sampler or look-up wants to run */

@@ -129,10 +129,8 @@ bool table_update(bool resumed)
 	int64_t now = pf_mono_ns(), when;
 
 	if (resumed) {
-		/* as for one interface: a stop well past a sample takes it now, the grid from now */
-		if (now - st.next_sample < HELD_PAST)
+		if (!resume_due(now))
 			return false;
-		st.next_sample = now + SECOND;
 		table_sample(now, false);
 		return true;
 	}
