@@ -235,7 +235,6 @@ void text_start(const char *)
 					       sizeof buf - 1));
 }
 
-/* One line of an interval; name: the name column of lines of several, or null. */
 /*
  * The lines of an interval gather here and go out in writes of whole
  * lines: a thousand interfaces are a few writes a second, not a thousand.
@@ -250,6 +249,7 @@ static void flush_lines()
 	batched = 0;
 }
 
+/* One line of an interval; name: the name column of lines of several, or null. */
 static void put_interval(const text_sum &t, const sample_rec &r, const char *ifname,
 			 const char *name)
 {

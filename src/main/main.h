@@ -78,9 +78,7 @@ struct state {
 	int lower_view;		/* what the lower part shows: VIEW_PANE, VIEW_GRAPH (-g, g),
 				 * VIEW_DETAILS (-d, d), VIEW_OVERVIEW (i) */
 	int overview_from;	/* the view the overview was opened over, shown again at its close */
-	int ov_index;		/* the interface highlighted in it, by index */
 	bool ov_by_traffic;	/* its order: by traffic, else by name */
-	bool table_stale;	/* the overview was opened: the listing read at once */
 	char switch_to[IFNAME_SIZE];	/* taken in the overview: followed from the next pass */
 	char ifname[IFNAME_SIZE];	/* the interface followed, the start's until a switch */
 	int64_t help_until;	/* the keys' window closes then */

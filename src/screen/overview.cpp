@@ -19,6 +19,7 @@ static if_slot *order[TABLE_MAX];
 static int count;
 static int top;		/* the first row in sight */
 static int pos;		/* the highlighted row */
+static int highlight;	/* the index of its interface, which keeps it through a reorder */
 
 static bool by_name(const if_slot *a, const if_slot *b)
 {
@@ -92,14 +93,14 @@ static void arrange()
 			order[count++] = slots[i];
 	std::sort(order, order + count, st.ov_by_traffic ? by_traffic : by_name);
 	for (int i = 0; i < count; i++)
-		if (order[i]->index == st.ov_index)
+		if (order[i]->index == highlight)
 			pos = i;
 	pos = std::clamp(pos, 0, std::max(count - 1, 0));
 	if (count)
-		st.ov_index = order[pos]->index;
+		highlight = order[pos]->index;
 }
 
-bool draw_overview()
+void draw_overview()
 {
 	WINDOW *w = st.overview_win;
 	int rows = getmaxy(w) - 1;
@@ -129,7 +130,6 @@ bool draw_overview()
 	}
 	if (!count)
 		mvwaddstr(w, 1, 2, "(no interface is listed)");
-	return true;
 }
 
 void overview_update()
@@ -142,7 +142,7 @@ void overview_update()
 
 void overview_open()
 {
-	st.ov_index = st.mib_row;
+	highlight = st.mib_row;
 	top = pos = 0;
 }
 
@@ -211,7 +211,7 @@ bool overview_key(int key)
 	}
 	pos = std::clamp(pos, 0, std::max(count - 1, 0));
 	if (count)
-		st.ov_index = order[pos]->index;
+		highlight = order[pos]->index;
 	overview_update();
 	return true;
 }

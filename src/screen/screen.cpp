@@ -262,8 +262,8 @@ static void show_lower()
 }
 
 /*
- * The overview reads every interface only while it is open: opened, the
- * listing is read at the next pass; closed, nothing of it is kept.
+ * The overview reads every interface only while it is open: opened, its
+ * table is empty and read at the next pass; closed, nothing of it is kept.
  */
 void screen_show(int view)
 {
@@ -271,7 +271,6 @@ void screen_show(int view)
 		st.overview_from = st.lower_view;
 		overview_open();
 		table_clear();
-		st.table_stale = true;
 	} else if (view != VIEW_OVERVIEW && st.lower_view == VIEW_OVERVIEW) {
 		table_clear();
 	}

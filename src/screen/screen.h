@@ -77,7 +77,7 @@ int detail_line(char *buf, size_t size, const sample_rec &r, int i, bool bits, i
 
 /* Every interface (overview.cpp), from the table of every interface. */
 void overview_open();	/* the highlight on the interface followed */
-bool draw_overview();
+void draw_overview();
 void overview_update();	/* drawn and refreshed, if shown */
 bool overview_key(int key);	/* true: a key of the overview's, done */
 /* Pure helpers: its header and an interface's row (current: the one followed). */
